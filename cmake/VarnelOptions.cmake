@@ -1,0 +1,11 @@
+# Warning and sanitizer flags shared by every target of the project, as an interface library
+# that each target links privately (no global compile options).
+add_library(varnel_options INTERFACE)
+target_compile_options(varnel_options INTERFACE -Wall -Wextra)
+if(VARNEL_SANITIZE)
+    # GCC leaves float-cast-overflow out of "undefined"; name it so double-to-integer faults are caught.
+    set(_varnel_san -fsanitize=address,undefined -fsanitize=float-cast-overflow -fno-sanitize-recover=all
+                    -fno-omit-frame-pointer)
+    target_compile_options(varnel_options INTERFACE ${_varnel_san})
+    target_link_options(varnel_options INTERFACE ${_varnel_san})
+endif()

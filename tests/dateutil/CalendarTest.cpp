@@ -1,0 +1,163 @@
+// Calendar questions: days, weeks, years and components in a pinned zone and locale.
+#include "DateFixture.h"
+
+#include <cmath>
+#include <limits>
+
+using dateutil::Date;
+
+namespace {
+
+using Calendar = DateFixture;
+
+TEST_F(Calendar, TodayCoversTheWholeCalendarDay) {
+    setNow(wall(2026, 12, 6, 15, 0));
+    EXPECT_TRUE(Date(wall(2026, 12, 6, 0, 0, 0)).isToday());
+    EXPECT_TRUE(Date(wall(2026, 12, 6, 23, 59, 59)).isToday());
+    EXPECT_FALSE(Date(wall(2026, 12, 5, 23, 59, 59)).isToday());
+    EXPECT_TRUE(Date(wall(2026, 12, 5, 0, 0, 0)).isYesterday());
+    EXPECT_TRUE(Date(wall(2026, 12, 7, 23, 0, 0)).isTomorrow());
+    EXPECT_TRUE(Date::now().isThisWeek());
+    EXPECT_TRUE(Date::now().isThisYear());
+}
+
+TEST_F(Calendar, YesterdayFollowsTheMomentOneDayBackAroundDaylightSaving) {
+    // 30 March 2026, 00:30: the day before was 23 hours long, so "now - 86400 s" is 28 March.
+    setNow(wall(2026, 3, 30, 0, 30));
+    EXPECT_TRUE(Date(wall(2026, 3, 28, 12)).isYesterday());
+    EXPECT_FALSE(Date(wall(2026, 3, 29, 12)).isYesterday());
+
+    // 25 October 2026, 23:30: a 25-hour day, so "now - 86400 s" still falls on the same day.
+    setNow(wall(2026, 10, 25, 23, 30));
+    const Date morning(wall(2026, 10, 25, 10));
+    EXPECT_TRUE(morning.isToday());
+    EXPECT_TRUE(morning.isYesterday());
+}
+
+TEST_F(Calendar, StartOfDayIsTheFirstMomentOfTheDay) {
+    const Date midnight(wall(2026, 6, 1));
+    EXPECT_EQ(midnight.dateAtStartOfDay(), midnight);
+    EXPECT_EQ(Date(wall(2026, 6, 1, 23, 59, 59.5)).dateAtStartOfDay(), midnight);
+
+    // Beirut jumps from 00:00 to 01:00 on 29 March 2026: the day starts at 01:00 (22:00 UTC).
+    pin("Asia/Beirut", "en_US");
+    pin("UTC", "en_US");
+    const double beirutStart = wall(2026, 3, 28, 22);
+    pin("Asia/Beirut", "en_US");
+    EXPECT_EQ(Date(beirutStart + 12 * 3600).dateAtStartOfDay().secondsSince1970(), beirutStart);
+
+    // Havana turns 01:00 back to 00:00 on 1 November 2026: the first of the two midnights counts.
+    pin("UTC", "en_US");
+    const double firstMidnight = wall(2026, 11, 1, 4); // 00:00 at UTC-4
+    pin("America/Havana", "en_US");
+    EXPECT_EQ(Date(firstMidnight + 2 * 3600).dateAtStartOfDay().secondsSince1970(), firstMidnight);
+    EXPECT_EQ(Date(firstMidnight + 14 * 3600).dateAtStartOfDay().secondsSince1970(), firstMidnight);
+}
+
+TEST_F(Calendar, SameWeekIsSymmetricAndBoundedByOneWeek) {
+    // Monday 7 December 2026 00:00 to the following Sunday: ISO week 50 in de_DE.
+    const Date monday(wall(2026, 12, 7));
+    const Date sunday(monday.secondsSince1970() + 604799);
+    EXPECT_TRUE(monday.isSameWeekAsDate(sunday));
+    EXPECT_TRUE(sunday.isSameWeekAsDate(monday));
+    EXPECT_FALSE(monday.isSameWeekAsDate(Date(monday.secondsSince1970() + 604800)));
+
+    // Week 50 of 2025 has the same number but lies a year away.
+    const Date lastYear(wall(2025, 12, 10));
+    ASSERT_EQ(lastYear.week(), monday.week());
+    EXPECT_FALSE(monday.isSameWeekAsDate(lastYear));
+    EXPECT_FALSE(lastYear.isSameWeekAsDate(monday));
+
+    setNow(wall(2026, 12, 9, 12));
+    EXPECT_TRUE(Date(wall(2026, 12, 16, 8)).isNextWeek());
+    EXPECT_TRUE(Date(wall(2026, 12, 1, 8)).isLastWeek());
+}
+
+TEST_F(Calendar, WeekNumbersFollowTheLocale) {
+    const double newYear2027 = wall(2027, 1, 1, 12); // a Friday
+    const double sunday = wall(2026, 1, 4, 12);
+    pin("Europe/Berlin", "de_DE");
+    EXPECT_EQ(Date(newYear2027).week(), 53); // ISO: the week belongs to 2026
+    EXPECT_EQ(Date(sunday).week(), 1);
+    pin("Europe/Berlin", "en_US");
+    EXPECT_EQ(Date(newYear2027).week(), 1);
+    EXPECT_EQ(Date(sunday).week(), 2); // weeks start on Sunday
+}
+
+TEST_F(Calendar, NextAndLastYearCompareCalendarYears) {
+    setNow(wall(2026, 12, 31, 23, 59));
+    EXPECT_TRUE(Date(wall(2027, 1, 1)).isNextYear());
+    EXPECT_TRUE(Date(wall(2027, 12, 31, 23)).isNextYear());
+    EXPECT_FALSE(Date(wall(2026, 1, 1)).isNextYear());
+    setNow(wall(2026, 1, 1, 0, 1));
+    EXPECT_TRUE(Date(wall(2025, 12, 31, 23, 59)).isLastYear());
+    EXPECT_FALSE(Date(wall(2024, 12, 31)).isLastYear());
+    EXPECT_TRUE(Date(wall(2026, 7, 1)).isSameYearAsDate(Date(wall(2026, 1, 1))));
+}
+
+TEST_F(Calendar, GettersReadTheCalendarFields) {
+    const Date d(wall(2026, 12, 15, 9, 8, 7.75));
+    const auto c = d.components();
+    EXPECT_EQ(c, (dateutil::DateComponents{2026, 12, 15, 9, 8, 7, 51, 3, 3}));
+    EXPECT_EQ(d.seconds(), 7);
+    EXPECT_EQ(d.weekday(), 3); // Tuesday
+    EXPECT_EQ(d.nthWeekday(), 3);
+    EXPECT_EQ(Date(wall(2026, 12, 29)).nthWeekday(), 5);
+
+    setNow(wall(2026, 12, 6, 10, 29, 59));
+    EXPECT_EQ(d.nearestHour(), 10);
+    setNow(wall(2026, 12, 6, 10, 30));
+    EXPECT_EQ(d.nearestHour(), 11);
+    EXPECT_EQ(Date(0).nearestHour(), 11); // answers for now, whatever the date
+    setNow(wall(2026, 12, 6, 23, 30));
+    EXPECT_EQ(d.nearestHour(), 0);
+}
+
+TEST_F(Calendar, OffsetSplitsTheDifferenceIntoUnits) {
+    const Date from(wall(2025, 1, 10, 8));
+    const Date to(wall(2026, 3, 27, 10, 5, 9));
+    EXPECT_EQ(to.componentsWithOffsetFromDate(from), (dateutil::DateComponents{1, 2, 3, 2, 5, 9, 2, 0, 0}));
+    const auto back = from.componentsWithOffsetFromDate(to);
+    EXPECT_EQ(back.year, -1);
+    EXPECT_EQ(back.month, -2);
+}
+
+TEST_F(Calendar, DatesWithoutAMomentHaveNoCalendarFields) {
+    setNow(wall(2026, 12, 6, 12));
+    for (const double bad : {std::nan(""), std::numeric_limits<double>::infinity(), -1e300}) {
+        const Date d(bad);
+        EXPECT_FALSE(d.isValid());
+        EXPECT_FALSE(d.isToday());
+        EXPECT_FALSE(d.isEqualToDateIgnoringTime(d));
+        EXPECT_FALSE(d.isSameWeekAsDate(d));
+        EXPECT_FALSE(d.isSameYearAsDate(d));
+        EXPECT_EQ(d.year(), 0);
+        EXPECT_EQ(d.components(), dateutil::DateComponents{});
+        EXPECT_EQ(d.componentsWithOffsetFromDate(Date::now()), dateutil::DateComponents{});
+        EXPECT_TRUE(std::isnan(bad) ? std::isnan(d.dateAtStartOfDay().secondsSince1970())
+                                    : d.dateAtStartOfDay() == d);
+    }
+}
+
+TEST_F(Calendar, EveryDayOfALongRangeRoundTrips) {
+    // Ten years of days at an odd time, through both daylight-saving changes of each year.
+    double t = wall(2020, 1, 1, 13, 37, 11);
+    Date previousStart(0);
+    for (int i = 0; i < 3700; ++i, t += 86400) {
+        const Date d(t);
+        const Date start = d.dateAtStartOfDay();
+        ASSERT_LE(start.secondsSince1970(), t);
+        ASSERT_GT(start.secondsSince1970(), t - 86400 - 3600);
+        ASSERT_EQ(start.dateAtStartOfDay(), start);
+        ASSERT_TRUE(start.isEqualToDateIgnoringTime(d));
+        ASSERT_EQ(start.hour(), 0);
+        ASSERT_GT(start.secondsSince1970(), previousStart.secondsSince1970());
+        const auto c = d.components();
+        ASSERT_EQ(start.day(), c.day);
+        ASSERT_EQ(start.month(), c.month);
+        ASSERT_EQ(start.year(), c.year);
+        previousStart = start;
+    }
+}
+
+} // namespace
