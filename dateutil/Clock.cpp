@@ -23,7 +23,9 @@ double currentSeconds() {
     return clock ? clock() : systemSeconds();
 }
 
-void setClock(std::function<double()> clock) { clockSlot() = std::move(clock); }
+void setClock(std::function<double()> clock) {
+    clockSlot() = std::move(clock);
+}
 
 ScopedClock::ScopedClock(double fixedSeconds)
     : ScopedClock(std::function<double()>([fixedSeconds] { return fixedSeconds; })) {}
@@ -31,6 +33,8 @@ ScopedClock::ScopedClock(double fixedSeconds)
 ScopedClock::ScopedClock(std::function<double()> clock)
     : m_previous(std::exchange(clockSlot(), std::move(clock))) {}
 
-ScopedClock::~ScopedClock() { clockSlot() = std::move(m_previous); }
+ScopedClock::~ScopedClock() {
+    clockSlot() = std::move(m_previous);
+}
 
 } // namespace dateutil

@@ -3,14 +3,13 @@
 #include "core/CheckedConversion.h"
 #include "dateutil/Clock.h"
 
-#include <unicode/calendar.h>
-#include <unicode/locid.h>
-#include <unicode/timezone.h>
-
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <unicode/calendar.h>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
 
 namespace dateutil {
 namespace {
@@ -24,8 +23,8 @@ using CalendarPtr = std::unique_ptr<icu::Calendar>;
 // change of zone applies at once) and the default locale's calendar system and week rules.
 CalendarPtr currentCalendar() {
     UErrorCode status = U_ZERO_ERROR;
-    CalendarPtr calendar(
-        icu::Calendar::createInstance(icu::TimeZone::detectHostTimeZone(), icu::Locale::getDefault(), status));
+    CalendarPtr calendar(icu::Calendar::createInstance(icu::TimeZone::detectHostTimeZone(),
+                                                       icu::Locale::getDefault(), status));
     if (U_FAILURE(status))
         return nullptr;
     // Of two repeated wall times take the first; a skipped one moves on to the first that exists.
@@ -71,9 +70,9 @@ std::optional<DateComponents> split(const Date& date) {
     };
     // ICU counts months from 0.
     const bool ok = read(c.year, UCAL_YEAR) && read(c.month, UCAL_MONTH, 1) && read(c.day, UCAL_DATE) &&
-                    read(c.hour, UCAL_HOUR_OF_DAY) && read(c.minute, UCAL_MINUTE) && read(c.second, UCAL_SECOND) &&
-                    read(c.week, UCAL_WEEK_OF_YEAR) && read(c.weekday, UCAL_DAY_OF_WEEK) &&
-                    read(c.weekdayOrdinal, UCAL_DAY_OF_WEEK_IN_MONTH);
+                    read(c.hour, UCAL_HOUR_OF_DAY) && read(c.minute, UCAL_MINUTE) &&
+                    read(c.second, UCAL_SECOND) && read(c.week, UCAL_WEEK_OF_YEAR) &&
+                    read(c.weekday, UCAL_DAY_OF_WEEK) && read(c.weekdayOrdinal, UCAL_DAY_OF_WEEK_IN_MONTH);
     return ok ? std::optional(c) : std::nullopt;
 }
 
@@ -92,24 +91,54 @@ Date::Integer wholeUnits(double seconds, double unit) {
 
 } // namespace
 
-Date Date::now() { return Date(currentSeconds()); }
+Date Date::now() {
+    return Date(currentSeconds());
+}
 
-bool Date::isValid() const { return std::isfinite(m_seconds) && std::fabs(m_seconds) <= kCalendarLimitSeconds; }
+bool Date::isValid() const {
+    return std::isfinite(m_seconds) && std::fabs(m_seconds) <= kCalendarLimitSeconds;
+}
 
-Date Date::dateWithDaysFromNow(Count days) { return now().dateByAddingDays(days); }
-Date Date::dateWithDaysBeforeNow(Count days) { return now().dateBySubtractingDays(days); }
-Date Date::dateTomorrow() { return dateWithDaysFromNow(1); }
-Date Date::dateYesterday() { return dateWithDaysBeforeNow(1); }
-Date Date::dateWithHoursFromNow(Count hours) { return now().dateByAddingHours(hours); }
-Date Date::dateWithHoursBeforeNow(Count hours) { return now().dateBySubtractingHours(hours); }
-Date Date::dateWithMinutesFromNow(Count minutes) { return now().dateByAddingMinutes(minutes); }
-Date Date::dateWithMinutesBeforeNow(Count minutes) { return now().dateBySubtractingMinutes(minutes); }
+Date Date::dateWithDaysFromNow(Count days) {
+    return now().dateByAddingDays(days);
+}
+Date Date::dateWithDaysBeforeNow(Count days) {
+    return now().dateBySubtractingDays(days);
+}
+Date Date::dateTomorrow() {
+    return dateWithDaysFromNow(1);
+}
+Date Date::dateYesterday() {
+    return dateWithDaysBeforeNow(1);
+}
+Date Date::dateWithHoursFromNow(Count hours) {
+    return now().dateByAddingHours(hours);
+}
+Date Date::dateWithHoursBeforeNow(Count hours) {
+    return now().dateBySubtractingHours(hours);
+}
+Date Date::dateWithMinutesFromNow(Count minutes) {
+    return now().dateByAddingMinutes(minutes);
+}
+Date Date::dateWithMinutesBeforeNow(Count minutes) {
+    return now().dateBySubtractingMinutes(minutes);
+}
 
-Date Date::dateByAddingDays(Count days) const { return Date(m_seconds + spanSeconds(days, kDay)); }
-Date Date::dateBySubtractingDays(Count days) const { return Date(m_seconds - spanSeconds(days, kDay)); }
-Date Date::dateByAddingHours(Count hours) const { return Date(m_seconds + spanSeconds(hours, kHour)); }
-Date Date::dateBySubtractingHours(Count hours) const { return Date(m_seconds - spanSeconds(hours, kHour)); }
-Date Date::dateByAddingMinutes(Count minutes) const { return Date(m_seconds + spanSeconds(minutes, kMinute)); }
+Date Date::dateByAddingDays(Count days) const {
+    return Date(m_seconds + spanSeconds(days, kDay));
+}
+Date Date::dateBySubtractingDays(Count days) const {
+    return Date(m_seconds - spanSeconds(days, kDay));
+}
+Date Date::dateByAddingHours(Count hours) const {
+    return Date(m_seconds + spanSeconds(hours, kHour));
+}
+Date Date::dateBySubtractingHours(Count hours) const {
+    return Date(m_seconds - spanSeconds(hours, kHour));
+}
+Date Date::dateByAddingMinutes(Count minutes) const {
+    return Date(m_seconds + spanSeconds(minutes, kMinute));
+}
 Date Date::dateBySubtractingMinutes(Count minutes) const {
     return Date(m_seconds - spanSeconds(minutes, kMinute));
 }
@@ -129,7 +158,9 @@ Date Date::dateAtStartOfDay() const {
     return U_SUCCESS(status) ? Date(start / 1000.0) : *this;
 }
 
-Date::Integer Date::nearestHour() const { return fieldOf(Date(currentSeconds() + 1800), UCAL_HOUR_OF_DAY).value_or(0); }
+Date::Integer Date::nearestHour() const {
+    return fieldOf(Date(currentSeconds() + 1800), UCAL_HOUR_OF_DAY).value_or(0);
+}
 
 bool Date::isEqualToDateIgnoringTime(const Date& other) const {
     const auto mine = split(*this);
@@ -138,9 +169,15 @@ bool Date::isEqualToDateIgnoringTime(const Date& other) const {
            mine->day == theirs->day;
 }
 
-bool Date::isToday() const { return isEqualToDateIgnoringTime(now()); }
-bool Date::isTomorrow() const { return isEqualToDateIgnoringTime(dateTomorrow()); }
-bool Date::isYesterday() const { return isEqualToDateIgnoringTime(dateYesterday()); }
+bool Date::isToday() const {
+    return isEqualToDateIgnoringTime(now());
+}
+bool Date::isTomorrow() const {
+    return isEqualToDateIgnoringTime(dateTomorrow());
+}
+bool Date::isYesterday() const {
+    return isEqualToDateIgnoringTime(dateYesterday());
+}
 
 bool Date::isSameWeekAsDate(const Date& other) const {
     const auto mine = split(*this);
@@ -151,9 +188,15 @@ bool Date::isSameWeekAsDate(const Date& other) const {
     return std::fabs(timeIntervalSinceDate(other)) < kWeek;
 }
 
-bool Date::isThisWeek() const { return isSameWeekAsDate(now()); }
-bool Date::isNextWeek() const { return isSameWeekAsDate(Date(currentSeconds() + kWeek)); }
-bool Date::isLastWeek() const { return isSameWeekAsDate(Date(currentSeconds() - kWeek)); }
+bool Date::isThisWeek() const {
+    return isSameWeekAsDate(now());
+}
+bool Date::isNextWeek() const {
+    return isSameWeekAsDate(Date(currentSeconds() + kWeek));
+}
+bool Date::isLastWeek() const {
+    return isSameWeekAsDate(Date(currentSeconds() - kWeek));
+}
 
 bool Date::isSameYearAsDate(const Date& other) const {
     const auto mine = fieldOf(*this, UCAL_YEAR);
@@ -161,7 +204,9 @@ bool Date::isSameYearAsDate(const Date& other) const {
     return mine && theirs && *mine == *theirs;
 }
 
-bool Date::isThisYear() const { return isSameYearAsDate(now()); }
+bool Date::isThisYear() const {
+    return isSameYearAsDate(now());
+}
 
 bool Date::isNextYear() const {
     const auto mine = fieldOf(*this, UCAL_YEAR);
@@ -177,8 +222,12 @@ bool Date::isLastYear() const {
 
 // Written as "not after" and "not before" so that equal moments answer true for both, and a date
 // without a moment (NaN) answers false for both.
-bool Date::isEarlierThanDate(const Date& other) const { return m_seconds <= other.m_seconds; }
-bool Date::isLaterThanDate(const Date& other) const { return m_seconds >= other.m_seconds; }
+bool Date::isEarlierThanDate(const Date& other) const {
+    return m_seconds <= other.m_seconds;
+}
+bool Date::isLaterThanDate(const Date& other) const {
+    return m_seconds >= other.m_seconds;
+}
 
 DateComponents Date::componentsWithOffsetFromDate(const Date& other) const {
     DateComponents c;
@@ -209,25 +258,49 @@ Date::Integer Date::minutesAfterDate(const Date& other) const {
 Date::Integer Date::minutesBeforeDate(const Date& other) const {
     return wholeUnits(other.timeIntervalSinceDate(*this), kMinute);
 }
-Date::Integer Date::hoursAfterDate(const Date& other) const { return wholeUnits(timeIntervalSinceDate(other), kHour); }
+Date::Integer Date::hoursAfterDate(const Date& other) const {
+    return wholeUnits(timeIntervalSinceDate(other), kHour);
+}
 Date::Integer Date::hoursBeforeDate(const Date& other) const {
     return wholeUnits(other.timeIntervalSinceDate(*this), kHour);
 }
-Date::Integer Date::daysAfterDate(const Date& other) const { return wholeUnits(timeIntervalSinceDate(other), kDay); }
+Date::Integer Date::daysAfterDate(const Date& other) const {
+    return wholeUnits(timeIntervalSinceDate(other), kDay);
+}
 Date::Integer Date::daysBeforeDate(const Date& other) const {
     return wholeUnits(other.timeIntervalSinceDate(*this), kDay);
 }
 
-DateComponents Date::components() const { return split(*this).value_or(DateComponents{}); }
+DateComponents Date::components() const {
+    return split(*this).value_or(DateComponents{});
+}
 
-Date::Integer Date::hour() const { return components().hour; }
-Date::Integer Date::minute() const { return components().minute; }
-Date::Integer Date::seconds() const { return components().second; }
-Date::Integer Date::day() const { return components().day; }
-Date::Integer Date::month() const { return components().month; }
-Date::Integer Date::week() const { return components().week; }
-Date::Integer Date::weekday() const { return components().weekday; }
-Date::Integer Date::nthWeekday() const { return components().weekdayOrdinal; }
-Date::Integer Date::year() const { return components().year; }
+Date::Integer Date::hour() const {
+    return components().hour;
+}
+Date::Integer Date::minute() const {
+    return components().minute;
+}
+Date::Integer Date::seconds() const {
+    return components().second;
+}
+Date::Integer Date::day() const {
+    return components().day;
+}
+Date::Integer Date::month() const {
+    return components().month;
+}
+Date::Integer Date::week() const {
+    return components().week;
+}
+Date::Integer Date::weekday() const {
+    return components().weekday;
+}
+Date::Integer Date::nthWeekday() const {
+    return components().weekdayOrdinal;
+}
+Date::Integer Date::year() const {
+    return components().year;
+}
 
 } // namespace dateutil

@@ -31,7 +31,7 @@ struct DateComponents {
 // difference is all zeros, and dateAtStartOfDay returns the date itself.
 class Date {
 public:
-    using Count = std::size_t;     // unsigned, machine word wide
+    using Count = std::size_t;      // unsigned, machine word wide
     using Integer = std::ptrdiff_t; // signed, machine word wide
 
     static constexpr double kMinute = 60;
@@ -39,7 +39,8 @@ public:
     static constexpr double kDay = 86400;
     static constexpr double kWeek = 604800;
 
-    constexpr explicit Date(double secondsSince1970) : m_seconds(secondsSince1970) {}
+    constexpr explicit Date(double secondsSince1970)
+        : m_seconds(secondsSince1970) {}
     static Date now();
 
     constexpr double secondsSince1970() const { return m_seconds; }

@@ -3,15 +3,14 @@
 #include "dateutil/Clock.h"
 #include "dateutil/Date.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
+#include <optional>
+#include <string>
 #include <unicode/locid.h>
 #include <unicode/ucal.h>
 #include <unicode/ustring.h>
-
-#include <cstdlib>
-#include <ctime>
-#include <optional>
-#include <string>
 
 // Pins the time zone, the locale and the clock for one test and restores them afterwards.
 class DateFixture : public testing::Test {

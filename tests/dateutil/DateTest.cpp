@@ -46,7 +46,8 @@ TEST_F(DateShift, HugeCountsNeverWrapIntoThePast) {
     EXPECT_LT(d.dateBySubtractingMinutes(huge).secondsSince1970(), d.secondsSince1970());
     // A count that fits gives exactly the integer product.
     const Date::Count big = Date::Count{1} << 40;
-    EXPECT_EQ(d.dateByAddingHours(big).secondsSince1970(), d.secondsSince1970() + static_cast<double>(big * 3600));
+    EXPECT_EQ(d.dateByAddingHours(big).secondsSince1970(),
+              d.secondsSince1970() + static_cast<double>(big * 3600));
 }
 
 TEST(DateDistance, TruncatesTowardZeroInBothDirections) {
