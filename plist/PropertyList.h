@@ -98,7 +98,8 @@ struct DictionaryEntry {
 //
 // A list cut off by the end of the text or by the start of another list, a malformed list, an XML list
 // whose document type declares anything (entities are never expanded; an external DTD is only named,
-// never fetched) and a list beyond the limits above yield nothing. Never throws.
+// never fetched) or whose tags carry more than 16 attributes, and a list beyond the limits above yield
+// nothing. The work is linear in the length of the text. Never throws.
 std::vector<Value> parseAll(QStringView text);
 
 // A number read from text: after leading white space, the longest prefix of the form

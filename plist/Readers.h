@@ -34,8 +34,9 @@ qsizetype nextXmlListStart(QStringView text, qsizetype from);
 struct XmlExtent {
     Outcome outcome;
     qsizetype end;
-    // The document type has an internal subset (entity or other declarations): never handed on.
-    bool declaresSubset = false;
+    // Never to be handed to the XML reader: the document type has an internal subset (entity or other
+    // declarations), or a tag carries more attributes than any property list needs.
+    bool refused = false;
 };
 // Finds where the XML list that begins at start ends, by a lexical scan that knows comments, CDATA
 // sections, processing instructions, the document type and quoted attribute values. A second list

@@ -36,15 +36,21 @@ Markup listMarkupAt(QStringView text, qsizetype at) {
     return Markup::None;
 }
 
+// No element of a property list needs more attributes than this; QXmlStreamReader's check for repeated
+// attributes takes time quadratic in their number, so a tag with more is refused before it gets there.
+constexpr int kMaxAttributes = 16;
+
 struct Scan {
     Outcome outcome;
     qsizetype end;
+    bool tooManyAttributes = false;
 };
 
 // A tag from its `<` to just past its `>`, across quoted attribute values. A `<` before the tag's end is
 // never part of a well-formed tag: the tag is malformed and reading resumes at that `<`.
 Scan scanTag(QStringView text, qsizetype at) {
     QChar quote;
+    int attributes = 0;
     for (qsizetype i = at + 1; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c == u'<')
@@ -54,8 +60,10 @@ Scan scanTag(QStringView text, qsizetype at) {
                 quote = QChar();
         } else if (c == u'"' || c == u'\'') {
             quote = c;
+        } else if (c == u'=') {
+            ++attributes;
         } else if (c == u'>') {
-            return {Outcome::Complete, i + 1};
+            return {Outcome::Complete, i + 1, attributes > kMaxAttributes};
         }
     }
     return {Outcome::CutOff, text.size()};
@@ -390,7 +398,10 @@ XmlExtent findXmlListEnd(QStringView text, qsizetype start) {
     bool inBody = false;
     bool seenDocumentType = false;
     bool hasSubset = false;
-    auto result = [&hasSubset](Outcome outcome, qsizetype end) { return XmlExtent{outcome, end, hasSubset}; };
+    bool tooManyAttributes = false;
+    auto result = [&](Outcome outcome, qsizetype end) {
+        return XmlExtent{outcome, end, hasSubset || tooManyAttributes};
+    };
     auto skipPast = [&text](qsizetype from, QStringView close) -> qsizetype {
         const qsizetype at = text.indexOf(close, from);
         return at < 0 ? -1 : at + close.size();
@@ -424,6 +435,7 @@ XmlExtent findXmlListEnd(QStringView text, qsizetype start) {
             if (scan.outcome != Outcome::Complete)
                 return result(scan.outcome, scan.end);
             next = scan.end;
+            tooManyAttributes = tooManyAttributes || scan.tooManyAttributes;
             const bool selfClosing = text[next - 2] == u'/';
             if (markup == Markup::PlistTag) {
                 if (selfClosing)

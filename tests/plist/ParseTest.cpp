@@ -245,6 +245,17 @@ TEST(ParseLimits, NestingBeyondTheLimitYieldsNothing) {
     EXPECT_EQ(percentOf(lists[0]), 80);
 }
 
+TEST(ParseLimits, RepetitiveInputIsReadInOnePass) {
+    // Each of these once took time quadratic in its length; the suite's time-out catches a relapse.
+    const int n = 200'000;
+    EXPECT_EQ(parseAll(QString("{a=<00>;}").repeated(n)).size(), std::size_t{n});
+    EXPECT_EQ(parseAll(QString("<plist><true/></plist>/*").repeated(n)).size(), std::size_t{n});
+    QString attributes = "<plist";
+    for (int i = 0; i < n; ++i)
+        attributes += QString(" a%1=''").arg(i);
+    EXPECT_TRUE(parseAll(attributes + "><true/></plist>").empty());
+}
+
 TEST(ParseLimits, TextBeyondTheSizeLimitYieldsNothing) {
     const QString one = progressList("90");
     QString stream;
