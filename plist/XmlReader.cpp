@@ -98,8 +98,10 @@ Scan scanDocumentType(QStringView text, qsizetype at, bool& hasSubset) {
 // well-formed property list; the reader's own errors surface as Invalid tokens.
 class ListReader {
 public:
+    // Given a QString, the reader keeps to it and ignores the encoding the declaration names: the text
+    // is already decoded, and reading its bytes as, say, ISO-8859-1 would garble every non-ASCII letter.
     explicit ListReader(QStringView list)
-        : m_reader(list.toUtf8()) {
+        : m_reader(list.toString()) {
         m_reader.setNamespaceProcessing(false);
     }
 

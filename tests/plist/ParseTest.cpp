@@ -84,6 +84,16 @@ TEST(ParseXml, ReadsEveryValueType) {
     EXPECT_EQ(*v.find(u"a"), Value::fromArray({Value::fromInteger(1), Value::fromArray({}), dict({})}));
 }
 
+TEST(ParseXml, DeclaredEncodingsDoNotReinterpretTheDecodedText) {
+    for (const char* encoding : {"ISO-8859-1", "UTF-16", "US-ASCII"}) {
+        const auto lists = parseAll(
+            QString::fromUtf8("<?xml version=\"1.0\" encoding=\"%1\"?><plist><string>é “/”</string></plist>")
+                .arg(encoding));
+        ASSERT_EQ(lists.size(), 1u) << encoding;
+        EXPECT_EQ(lists[0].text(), QString::fromUtf8("é “/”")) << encoding;
+    }
+}
+
 TEST(ParseXml, MalformedListsYieldNothing) {
     const char* bodies[] = {
         "<dict><key>a</key></dict>",              // key without value
