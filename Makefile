@@ -1,7 +1,9 @@
 # Front door for newcomers and CI. Every target installs what it needs first.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Seconds each fuzz target runs under `make fuzz`.
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps test asan bench format clean
+.PHONY: all deps test asan bench fuzz format clean
 
 all: test
 
@@ -23,6 +25,12 @@ bench: deps
 	cmake --build --preset release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do \
 		[ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+fuzz:
+	@scripts/install-deps --fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs -r clang-format -i

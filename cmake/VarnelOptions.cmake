@@ -9,3 +9,8 @@ if(VARNEL_SANITIZE)
     target_compile_options(varnel_options INTERFACE ${_varnel_san})
     target_link_options(varnel_options INTERFACE ${_varnel_san})
 endif()
+if(VARNEL_BUILD_FUZZERS)
+    # Coverage instrumentation for libFuzzer plus the sanitizers whose reports count as crashes.
+    set(_varnel_fuzz -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_compile_options(varnel_options INTERFACE ${_varnel_fuzz})
+endif()
