@@ -65,6 +65,11 @@ protected:
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         return file.fileName();
     }
+    // A script line that waits until the test calls release().
+    QByteArray waitForRelease() const {
+        return "while [ ! -e '" + m_dir.filePath(QStringLiteral("go")).toUtf8() + "' ]; do sleep 0.02; done";
+    }
+    void release() { QFile(m_dir.filePath(QStringLiteral("go"))).open(QIODevice::WriteOnly); }
     std::unique_ptr<repair::repairPermissions> run(Recorder& rec, const QString& tool,
                                                    const QString& volume = QStringLiteral("/")) {
         auto runner = std::make_unique<repair::repairPermissions>(&rec, tool);

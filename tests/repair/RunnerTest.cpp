@@ -26,10 +26,11 @@ TEST_F(RunnerTest, PassesTheArgumentsAndDeliversEveryByteUpToALastBigWrite) {
 
 TEST_F(RunnerTest, KeepsSplitCharactersWholeAndNeverTakesBadBytesForTheEnd) {
     Recorder rec;
-    auto runner =
-        run(rec, script("printf 'a\\342\\200'; sleep 0.1; printf '\\234\\377'; sleep 0.4; printf 'b\\342'"));
+    auto runner = run(rec, script("printf 'a\\342\\200'; sleep 0.1; printf '\\234\\377'; " +
+                                  waitForRelease() + "; printf 'b\\342'"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return rec.joined().size() >= 3; }, 5000));
     EXPECT_TRUE(rec.ends == 0 && runner->isRunning());
+    release();
     rec.waitForEnd(runner.get());
     EXPECT_EQ(rec.joined(), QStringLiteral("a\u201c\uFFFDb\uFFFD"));
 }
@@ -92,12 +93,14 @@ TEST_F(RunnerTest, TheEndFollowsTheToolsExitNotTheEndOfItsOutput) {
     Recorder closed, held;
     QElapsedTimer clock;
     clock.start();
-    auto closing = run(closed, script("printf x; exec 1>&-; sleep 0.5", QStringLiteral("closing")));
+    auto closing = run(closed, script("printf x; exec 1>&-; " + waitForRelease(), QStringLiteral("closing")));
     auto holding = run(held, script("sleep 5 & echo $!", QStringLiteral("holding")));
     held.waitForEnd(holding.get(), 2000);
     EXPECT_LT(clock.elapsed(), 2000);
     ::kill(held.joined().trimmed().toInt(), SIGTERM);
+    QTest::qWait(200);
     EXPECT_EQ(closed.ends, 0);
+    release();
     closed.waitForEnd(closing.get());
     EXPECT_EQ(closed.joined(), QStringLiteral("x"));
 }
