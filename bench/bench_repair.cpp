@@ -1,5 +1,6 @@
 // The repair runner's cost: CPU and memory for a flood of tool output, measured against cat reading the
 // same stream, and CPU while a tool that has closed its output lingers before it exits.
+#include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
 
 #include <QCoreApplication>
@@ -61,9 +62,10 @@ void resetPeakMemory() {
 class BenchDelegate : public repair::RepairProgressDelegate {
 public:
     void repairPermissionsProgress(repair::repairPermissions*, const QString& chunk) override {
-        // Chunk reader hook: the reading of progress chunks belongs in this measurement; feed it every chunk
-        // here.
+        // Each chunk is read for progress as the application reads it.
         m_characters += chunk.size();
+        for (const auto& reading : repair::readProgressChunk(chunk))
+            m_lastPercent = reading.percentComplete.value_or(m_lastPercent);
     }
     void repairPermissionsFinished(repair::repairPermissions*,
                                    const repair::RepairOutcome& outcome) override {
@@ -79,10 +81,12 @@ public:
         return m_succeeded;
     }
     qint64 characters() const { return m_characters; }
+    std::ptrdiff_t lastPercent() const { return m_lastPercent; }
 
 private:
     QEventLoop m_loop;
     qint64 m_characters = 0;
+    std::ptrdiff_t m_lastPercent = 0;
     bool m_succeeded = false;
 };
 
@@ -126,8 +130,8 @@ void BM_FloodThroughRunner(benchmark::State& state) {
         const double startResident = statusMiB("VmRSS");
         resetPeakMemory();
         const double cpuBefore = ownCpuSeconds();
-        if (!delegate.run()) {
-            state.SkipWithError("the simulator run failed");
+        if (!delegate.run() || delegate.lastPercent() != 100) {
+            state.SkipWithError("the simulator run failed or its progress did not read as complete");
             break;
         }
         runnerCpu += ownCpuSeconds() - cpuBefore;

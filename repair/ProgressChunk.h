@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QStringView>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace repair {
+
+// What one property list in the repair tool's output says about the run.
+struct ProgressReading {
+    // "PercentComplete" truncated toward zero; none when the entry is missing, or is not a number
+    // (NaN) or lies outside the range of the type.
+    std::optional<std::ptrdiff_t> percentComplete;
+    // "End" read as a boolean; false when missing.
+    bool end = false;
+
+    friend bool operator==(const ProgressReading&, const ProgressReading&) = default;
+};
+
+// One reading per dictionary in a chunk of the tool's output, in the order the tool wrote them. A chunk
+// is read on its own: a list cut off at either end of it, and anything that is not a dictionary, yields
+// no reading.
+std::vector<ProgressReading> readProgressChunk(QStringView chunk);
+
+} // namespace repair

@@ -1,0 +1,86 @@
+// Reading progress from chunks of the tool's output.
+#include "repair/ProgressChunk.h"
+
+#include "RunnerFixture.h"
+
+#include <limits>
+
+using repair::ProgressReading;
+using repair::readProgressChunk;
+
+namespace {
+
+QString xmlList(const QString& body) {
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n") +
+           body + QStringLiteral("</dict>\n</plist>\n");
+}
+
+QString percent(const char* value) {
+    return QStringLiteral("<key>PercentComplete</key><real>%1</real>\n").arg(QString::fromLatin1(value));
+}
+
+TEST(ProgressChunk, ReadsPercentAndEndOfEveryList) {
+    struct Case {
+        QString chunk;
+        std::vector<ProgressReading> expected;
+    };
+    const auto none = std::nullopt;
+    const Case cases[] = {
+        {xmlList(percent("37.9")), {{37, false}}},
+        {xmlList(percent("0.9")), {{0, false}}},
+        {xmlList(percent("-12.5")), {{-12, false}}},
+        {xmlList(percent("100") + QStringLiteral("<key>End</key><true/>\n")), {{100, true}}},
+        {xmlList(QStringLiteral("<key>Message</key><string>Repaired \u201cx\u201d</string>\n")),
+         {{none, false}}},
+        // A value held as text is read as a number and a boolean.
+        {xmlList(QStringLiteral(
+             "<key>PercentComplete</key><string> 4.2e1</string><key>End</key><string>YES</string>")),
+         {{42, true}}},
+        // Beyond any whole number: no value rather than an undefined conversion.
+        {xmlList(percent("1e300")), {{none, false}}},
+        {QStringLiteral("{ PercentComplete = 61.5; End = NO; }"), {{61, false}}},
+        {QStringLiteral("\"PercentComplete\" = \"7\";\n\"End\" = \"1\";\n"), {{7, true}}},
+        // Several lists in one chunk, each read in order; one cut off by the end of the chunk yields nothing.
+        {xmlList(percent("10")) + xmlList(percent("20")) + xmlList(percent("30")).left(60),
+         {{10, false}, {20, false}}},
+        {QString(), {}},
+        {QStringLiteral("\uFFFD\uFFFD not a property list"), {}},
+        {QStringLiteral(
+             "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><real>5</real></array></plist>"),
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chunk.toStdString());
+        EXPECT_EQ(readProgressChunk(c.chunk), c.expected);
+    }
+}
+
+// The stand-in tool's whole output, read chunk by chunk as the application reads it.
+TEST_F(RunnerTest, TheToolsOutputReadsAsRisingProgressEndingInEnd) {
+    for (const char* mode : {"normal", "merged", "old-style"}) {
+        SCOPED_TRACE(mode);
+        qputenv("VARNEL_SIM_MODE", mode);
+        qputenv("VARNEL_SIM_DURATION_MS", "50");
+        Recorder rec;
+        auto runner = run(rec, QStringLiteral(VARNEL_SIM_PATH));
+        rec.waitForEnd(runner.get());
+        std::vector<ProgressReading> readings;
+        for (const auto& call : rec.calls)
+            for (const auto& r : readProgressChunk(call.chunk))
+                readings.push_back(r);
+        ASSERT_FALSE(readings.empty());
+        EXPECT_EQ(readings.back(), (ProgressReading{100, true}));
+        std::ptrdiff_t last = 0;
+        for (const auto& r : readings) {
+            EXPECT_TRUE(!r.end || &r == &readings.back());
+            if (r.percentComplete) {
+                EXPECT_GE(*r.percentComplete, last);
+                last = *r.percentComplete;
+            }
+        }
+    }
+    qunsetenv("VARNEL_SIM_MODE");
+    qunsetenv("VARNEL_SIM_DURATION_MS");
+}
+
+} // namespace
