@@ -2,6 +2,7 @@
 
 #include "update/CheckResult.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QPushButton>
@@ -19,7 +20,10 @@ QString shortened(const QString& text) {
 } // namespace
 
 MessageBoxPresenter::~MessageBoxPresenter() {
-    delete m_box.data();
+    // The shared client is destroyed with the application object, when no widget may be touched any
+    // more; the process is ending then and the box goes with it.
+    if (!QCoreApplication::closingDown())
+        delete m_box.data();
 }
 
 QString MessageBoxPresenter::textFor(const CheckResult& result) {

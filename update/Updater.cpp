@@ -180,32 +180,48 @@ void Updater::onMetaDataChanged() {
     if (!status.isValid() || (code >= 300 && code < 400))
         return; // a redirect that is being followed; the final answer decides
     if (code != 200) {
-        fail(CheckResult::Failure::HttpStatus,
-             QStringLiteral("The update server answered with HTTP status %1.").arg(code));
+        refuse(CheckResult::Failure::HttpStatus,
+               QStringLiteral("The update server answered with HTTP status %1.").arg(code));
         return;
     }
     bool ok = false;
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
     if (ok && length > kMaxFeedBytes)
-        fail(CheckResult::Failure::TooLarge, QStringLiteral("The update feed is larger than 1 MiB."));
+        refuse(CheckResult::Failure::TooLarge, QStringLiteral("The update feed is larger than 1 MiB."));
 }
 
 void Updater::onReadyRead() {
     const int code = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (code != 200) {
-        m_reply->readAll(); // the body of a redirect; not ours to read
+    if (m_refusal || code != 200) {
+        m_reply->readAll(); // a body that is not read: a redirect's, or one already refused
         return;
     }
     m_body += m_reply->read(kMaxFeedBytes + 1 - m_body.size());
     if (m_body.size() > kMaxFeedBytes)
-        fail(CheckResult::Failure::TooLarge, QStringLiteral("The update feed is larger than 1 MiB."));
+        refuse(CheckResult::Failure::TooLarge, QStringLiteral("The update feed is larger than 1 MiB."));
+}
+
+void Updater::refuse(CheckResult::Failure failure, const QString& reason) {
+    if (m_refusal)
+        return;
+    m_refusal = Refusal{failure, reason};
+    // Aborting a reply from inside its own signals confuses QtNetwork; the abort waits for the event loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_refusal)
+                fail(m_refusal->failure, m_refusal->reason);
+        },
+        Qt::QueuedConnection);
 }
 
 void Updater::onReplyFinished() {
     using Failure = CheckResult::Failure;
     const QNetworkReply::NetworkError error = m_reply->error();
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (error == QNetworkReply::TooManyRedirectsError) {
+    if (m_refusal) {
+        fail(m_refusal->failure, m_refusal->reason);
+    } else if (error == QNetworkReply::TooManyRedirectsError) {
         fail(Failure::Redirect, QStringLiteral("The update server redirected too many times."));
     } else if (error == QNetworkReply::InsecureRedirectError) {
         fail(Failure::Redirect,
@@ -218,8 +234,10 @@ void Updater::onReplyFinished() {
              QStringLiteral("The update server could not be reached: %1").arg(m_reply->errorString()));
     } else {
         onReadyRead(); // whatever is still buffered
-        if (!m_reply)
-            return; // too large
+        if (m_refusal) {
+            fail(m_refusal->failure, m_refusal->reason);
+            return;
+        }
         const QUrl base = m_reply->url();
         const QByteArray body = std::exchange(m_body, {});
         m_deadline.stop();
@@ -254,11 +272,13 @@ void Updater::fail(CheckResult::Failure failure, const QString& reason) {
         result.httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         // Disconnected first: abort() would otherwise report the reply finished a second time.
         disconnect(m_reply, nullptr, this, nullptr);
-        m_reply->abort();
+        if (!m_reply->isFinished())
+            m_reply->abort();
         m_reply->deleteLater();
         m_reply = nullptr;
     }
     m_body.clear();
+    m_refusal.reset();
     finish(std::move(result));
 }
 

@@ -92,6 +92,7 @@ private:
     void onMetaDataChanged();
     void onReadyRead();
     void onReplyFinished();
+    void refuse(CheckResult::Failure failure, const QString& reason);
     void fail(CheckResult::Failure failure, const QString& reason);
     void finish(CheckResult result);
     CheckResult evaluate(const QByteArray& body, const QUrl& base) const;
@@ -108,6 +109,11 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     QByteArray m_body;
+    struct Refusal {
+        CheckResult::Failure failure;
+        QString reason;
+    };
+    std::optional<Refusal> m_refusal; // the running check is to end with this failure
     bool m_userInitiated = false;
     QTimer m_deadline;
 

@@ -64,9 +64,28 @@ public slots:
     void open(const QUrl& url) { opened.push_back(url); }
 };
 
+// Qt's warnings during a test, which report misuse of QtNetwork or of widgets.
+QStringList& qtWarnings() {
+    static QStringList warnings;
+    return warnings;
+}
+
 class UpdaterTest : public testing::Test {
 protected:
+    void TearDown() override {
+        qInstallMessageHandler(m_previousHandler);
+        EXPECT_TRUE(qtWarnings().isEmpty()) << qtWarnings().join(u'\n').toStdString();
+    }
     void SetUp() override {
+        qtWarnings().clear();
+        m_previousHandler =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                // Not faults of ours: the offscreen platform's complaint about dialogs, and QtNetwork's note
+                // when an error from its HTTP thread arrives for a reply that was aborted just before.
+                if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(u"propagateSizeHints") &&
+                    !text.contains(u"must only be called once"))
+                    qtWarnings() << text;
+            });
         // Settings of its own, so test processes that run side by side never share the stored time.
         ASSERT_TRUE(m_settingsDir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
@@ -88,6 +107,7 @@ protected:
         return awaitResult(spy);
     }
 
+    QtMessageHandler m_previousHandler = nullptr;
     QTemporaryDir m_settingsDir;
     FeedServer m_server;
     Updater m_updater;
