@@ -219,19 +219,21 @@ void Updater::onReplyFinished() {
     using Failure = CheckResult::Failure;
     const QNetworkReply::NetworkError error = m_reply->error();
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int code = status.toInt();
     if (m_refusal) {
         fail(m_refusal->failure, m_refusal->reason);
     } else if (error == QNetworkReply::TooManyRedirectsError) {
         fail(Failure::Redirect, QStringLiteral("The update server redirected too many times."));
-    } else if (error == QNetworkReply::InsecureRedirectError) {
+    } else if (error == QNetworkReply::InsecureRedirectError || (code >= 300 && code < 400)) {
+        // A redirect that was not followed: to a less safe scheme, or to one that is not http at all.
         fail(Failure::Redirect,
              QStringLiteral("The update server redirected to an address that is not allowed."));
-    } else if (status.isValid() && status.toInt() != 200) {
+    } else if (status.isValid() && code != 200) {
         fail(Failure::HttpStatus,
-             QStringLiteral("The update server answered with HTTP status %1.").arg(status.toInt()));
+             QStringLiteral("The update server answered with HTTP status %1.").arg(code));
     } else if (error != QNetworkReply::NoError || !status.isValid()) {
         fail(Failure::Network,
-             QStringLiteral("The update server could not be reached: %1").arg(m_reply->errorString()));
+             QStringLiteral("The update server could not be reached (%1).").arg(m_reply->errorString()));
     } else {
         onReadyRead(); // whatever is still buffered
         if (m_refusal) {
