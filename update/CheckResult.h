@@ -16,7 +16,6 @@ struct CheckResult {
     Outcome outcome = Outcome::Failed;
     Failure failure = Failure::None;
     QString reason;                  // why it failed, as plain text for the user
-    int httpStatus = 0;              // the status of the final response, when one arrived
     QString currentVersion;          // the application's version at the time of the check
     std::optional<AppcastItem> item; // the newest applicable release, when the feed had one
     bool userInitiated = false;      // whether the user asked for this check (or joined it)

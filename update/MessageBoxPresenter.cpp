@@ -33,10 +33,11 @@ QString MessageBoxPresenter::textFor(const CheckResult& result) {
         return QStringLiteral("You're up to date!\n\n%1 %2 is the newest version available.")
             .arg(app, result.currentVersion);
     case CheckResult::Outcome::UpdateAvailable: {
+        const AppcastItem item = result.item.value_or(AppcastItem());
         QString text =
             QStringLiteral("A new version of %1 is available!\n\n%1 %2 is now available; you have %3.")
-                .arg(app, shortened(result.item->displayVersion()), result.currentVersion);
-        if (!result.item->downloadPage.isEmpty())
+                .arg(app, shortened(item.displayVersion()), result.currentVersion);
+        if (isWebLink(item.downloadPage))
             text += QStringLiteral(" Would you like to open its download page?");
         return text;
     }
@@ -58,7 +59,7 @@ void MessageBoxPresenter::present(const CheckResult& result) {
     const bool available = result.outcome == CheckResult::Outcome::UpdateAvailable;
     box->setIcon(result.outcome == CheckResult::Outcome::Failed ? QMessageBox::Warning
                                                                 : QMessageBox::Information);
-    if (available && isWebLink(result.item->downloadPage)) {
+    if (available && result.item && isWebLink(result.item->downloadPage)) {
         const QUrl page = result.item->downloadPage;
         auto* download = box->addButton(QStringLiteral("Download"), QMessageBox::AcceptRole);
         QObject::connect(download, &QPushButton::clicked, box, [page] {

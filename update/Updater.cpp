@@ -101,14 +101,11 @@ std::optional<double> Updater::nextUpdateCheckDate() const {
     if (!m_automaticChecks)
         return std::nullopt;
     const double now = dateutil::currentSeconds();
-    std::optional<double> last = m_lastAttempt;
-    if (!last) {
-        last = lastUpdateCheckDate();
-        // A stored time after now (the clock was set back, or the value is damaged) would put the
-        // next check off for as long; it counts as no check at all.
-        if (last && *last > now)
-            last.reset();
-    }
+    std::optional<double> last = m_lastAttempt ? m_lastAttempt : lastUpdateCheckDate();
+    // A check after now (the clock was set back, or the stored value is damaged) would put the next
+    // one off for as long; it counts as no check at all.
+    if (last && *last > now)
+        last.reset();
     return last ? std::max(now, *last + m_interval) : now;
 }
 
@@ -251,7 +248,6 @@ void Updater::onReplyFinished() {
 
 CheckResult Updater::evaluate(const QByteArray& body, const QUrl& base) const {
     CheckResult result;
-    result.httpStatus = 200;
     QString problem;
     const auto feed = Appcast::parse(body, base, &problem);
     if (!feed) {
@@ -271,7 +267,6 @@ void Updater::fail(CheckResult::Failure failure, const QString& reason) {
     result.reason = reason;
     m_deadline.stop();
     if (m_reply) {
-        result.httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         // Disconnected first: abort() would otherwise report the reply finished a second time.
         disconnect(m_reply, nullptr, this, nullptr);
         if (!m_reply->isFinished())
