@@ -1,8 +1,7 @@
-// Shifts, distances and the conversions behind them: plain arithmetic on the seconds count.
+// Shifts, distances and order: plain arithmetic on the seconds count.
 #include "DateFixture.h"
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 using dateutil::Date;
@@ -11,32 +10,23 @@ namespace {
 
 using DateShift = DateFixture;
 
-TEST_F(DateShift, RelativeToNowUsesThePinnedClockAndFixedUnits) {
-    const double now = wall(2026, 12, 6, 10, 15);
+TEST_F(DateShift, EveryShiftMovesByItsFixedUnit) {
+    const double now = wall(2026, 3, 28, 12); // the next day has only 23 hours in Berlin
     setNow(now);
-    EXPECT_EQ(Date::dateWithDaysFromNow(0).secondsSince1970(), now);
-    EXPECT_EQ(Date::dateWithDaysBeforeNow(0).secondsSince1970(), now);
-    EXPECT_EQ(Date::dateTomorrow().secondsSince1970(), now + 86400);
-    EXPECT_EQ(Date::dateYesterday().secondsSince1970(), now - 86400);
-    EXPECT_EQ(Date::dateWithHoursFromNow(2).secondsSince1970(), now + 7200);
-    EXPECT_EQ(Date::dateWithHoursBeforeNow(2).secondsSince1970(), now - 7200);
-    EXPECT_EQ(Date::dateWithMinutesFromNow(3).secondsSince1970(), now + 180);
-    EXPECT_EQ(Date::dateWithMinutesBeforeNow(90).secondsSince1970(), now - 5400);
-
     const Date d(now);
-    EXPECT_EQ(d.dateByAddingHours(24), d.dateByAddingDays(1));
-    EXPECT_EQ(d.dateByAddingMinutes(60), d.dateByAddingHours(1));
-    EXPECT_EQ(d.dateBySubtractingDays(1).secondsSince1970(), now - 86400);
-    EXPECT_EQ(d.dateBySubtractingHours(1).secondsSince1970(), now - 3600);
-    EXPECT_EQ(d.dateBySubtractingMinutes(90).secondsSince1970(), now - 5400);
-}
-
-TEST_F(DateShift, ADayIsAlways86400SecondsAcrossDaylightSaving) {
-    // 29 March 2026 has 23 hours in Berlin: noon plus a day lands at 13:00 on the wall clock.
-    const Date noon(wall(2026, 3, 28, 12));
-    const Date next = noon.dateByAddingDays(1);
-    EXPECT_EQ(next.secondsSince1970() - noon.secondsSince1970(), 86400);
-    EXPECT_EQ(next.hour(), 13);
+    const std::pair<Date, double> cases[] = {
+        {Date::dateWithDaysFromNow(0), 0},      {Date::dateWithDaysBeforeNow(2), -172800},
+        {Date::dateTomorrow(), 86400},          {Date::dateYesterday(), -86400},
+        {Date::dateWithHoursFromNow(2), 7200},  {Date::dateWithHoursBeforeNow(2), -7200},
+        {Date::dateWithMinutesFromNow(3), 180}, {Date::dateWithMinutesBeforeNow(90), -5400},
+        {d.dateByAddingDays(1), 86400},         {d.dateBySubtractingDays(1), -86400},
+        {d.dateByAddingHours(24), 86400},       {d.dateBySubtractingHours(1), -3600},
+        {d.dateByAddingMinutes(60), 3600},      {d.dateBySubtractingMinutes(90), -5400},
+    };
+    for (const auto& [date, offset] : cases)
+        EXPECT_EQ(date.secondsSince1970() - now, offset);
+    // A day is 86400 s across the change to summer time: the wall clock moves on by an hour.
+    EXPECT_EQ(d.dateByAddingDays(1).hour(), 13);
 }
 
 TEST_F(DateShift, HugeCountsNeverWrapIntoThePast) {
@@ -50,41 +40,32 @@ TEST_F(DateShift, HugeCountsNeverWrapIntoThePast) {
               d.secondsSince1970() + static_cast<double>(big * 3600));
 }
 
-TEST(DateDistance, TruncatesTowardZeroInBothDirections) {
+TEST(DateDistance, TruncatesTowardZeroAndSaturates) {
     const Date base(1'000'000);
-    const Date later(1'000'119), earlier(1'000'000 - 119);
-    EXPECT_EQ(later.minutesAfterDate(base), 1);
-    EXPECT_EQ(earlier.minutesAfterDate(base), -1);
-    EXPECT_EQ(later.minutesBeforeDate(base), -1);
-    EXPECT_EQ(earlier.minutesBeforeDate(base), 1);
-    EXPECT_EQ(Date(1'000'000 - 7199).hoursAfterDate(base), -1);
-    EXPECT_EQ(Date(1'000'000 - 86400 - 86399).daysAfterDate(base), -1);
-    EXPECT_EQ(Date(1'000'000 + 86399).daysAfterDate(base), 0);
-    EXPECT_EQ(Date(1'000'000 + 86400).daysAfterDate(base), 1);
-    EXPECT_EQ(Date(1'000'000 + 86400).daysBeforeDate(base), -1);
-}
+    const auto at = [](double offset) { return Date(1'000'000 + offset); };
+    EXPECT_EQ(at(119).minutesAfterDate(base), 1);
+    EXPECT_EQ(at(-119).minutesAfterDate(base), -1);
+    EXPECT_EQ(at(119).minutesBeforeDate(base), -1);
+    EXPECT_EQ(at(-7199).hoursAfterDate(base), -1);
+    EXPECT_EQ(at(-7199).hoursBeforeDate(base), 1);
+    EXPECT_EQ(at(86399).daysAfterDate(base), 0);
+    EXPECT_EQ(at(86400).daysAfterDate(base), 1);
+    EXPECT_EQ(at(-172799).daysAfterDate(base), -1);
+    EXPECT_EQ(at(86400).daysBeforeDate(base), -1);
 
-TEST(DateDistance, SaturatesInsteadOfOverflowing) {
-    constexpr auto maxInt = std::numeric_limits<Date::Integer>::max();
-    constexpr auto minInt = std::numeric_limits<Date::Integer>::lowest();
-    const Date zero(0);
-    const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(Date(inf).minutesAfterDate(zero), maxInt);
-    EXPECT_EQ(Date(-inf).daysAfterDate(zero), minInt);
-    EXPECT_EQ(Date(1e300).hoursBeforeDate(zero), minInt);
-    EXPECT_EQ(Date(std::nan("")).daysAfterDate(zero), 0);
+    constexpr auto inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(Date(inf).minutesAfterDate(base), std::numeric_limits<Date::Integer>::max());
+    EXPECT_EQ(Date(1e300).hoursBeforeDate(base), std::numeric_limits<Date::Integer>::lowest());
+    EXPECT_EQ(Date(std::nan("")).daysAfterDate(base), 0);
     EXPECT_EQ(Date(inf).daysAfterDate(Date(inf)), 0); // inf - inf is NaN
 }
 
 TEST(DateOrder, EqualMomentsAreBothEarlierAndLater) {
-    const Date a(100), b(100), c(101);
-    EXPECT_TRUE(a.isEarlierThanDate(b));
-    EXPECT_TRUE(a.isLaterThanDate(b));
-    EXPECT_TRUE(a.isEarlierThanDate(a));
-    EXPECT_TRUE(a.isEarlierThanDate(c));
-    EXPECT_FALSE(a.isLaterThanDate(c));
-    EXPECT_FALSE(Date(std::nan("")).isEarlierThanDate(c));
-    EXPECT_FALSE(Date(std::nan("")).isLaterThanDate(c));
+    const Date a(100), c(101);
+    EXPECT_TRUE(a.isEarlierThanDate(Date(100)) && a.isLaterThanDate(Date(100)));
+    EXPECT_TRUE(a.isEarlierThanDate(a) && a.isLaterThanDate(a));
+    EXPECT_TRUE(a.isEarlierThanDate(c) && !a.isLaterThanDate(c));
+    EXPECT_FALSE(Date(std::nan("")).isEarlierThanDate(c) || Date(std::nan("")).isLaterThanDate(c));
 }
 
 } // namespace
