@@ -1,4 +1,4 @@
-// The client end to end against a local HTTP server: outcomes, limits, scheduling and the dialogs.
+// The client end to end against a local HTTP server: outcomes and limits as the user sees them, scheduling.
 #include "update/Updater.h"
 
 #include "FeedServer.h"
@@ -9,7 +9,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QLabel>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -37,178 +36,9 @@ QByteArray release(const QString& version, const QString& link = QStringLiteral(
                       .arg(version, link));
 }
 
-struct Recorder final : update::UpdatePresenter {
-    explicit Recorder(std::vector<CheckResult>& shown)
-        : shown(shown) {}
-    void present(const CheckResult& result) override { shown.push_back(result); }
-    std::vector<CheckResult>& shown;
-};
-
-class UpdaterTest : public testing::Test {
-protected:
-    void SetUp() override {
-        // Settings of its own, so test processes that run side by side never share the stored time.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-        m_updater.setPresenter(std::make_unique<Recorder>(m_shown));
-        m_updater.setTransferTimeout(std::chrono::milliseconds(300));
-    }
-
-    // The result of the check that is running or has just finished.
-    static CheckResult resultOf(QSignalSpy& spy, int waitMs = 5000) {
-        if (spy.isEmpty() && !spy.wait(waitMs))
-            return {};
-        return spy.takeFirst().at(0).value<CheckResult>();
-    }
-    CheckResult check(const QUrl& feed) {
-        m_updater.setFeedURL(feed);
-        QSignalSpy spy(&m_updater, &Updater::checkFinished);
-        m_updater.checkForUpdates();
-        return resultOf(spy);
-    }
-
-    QTemporaryDir m_settingsDir;
-    FeedServer m_server;
-    Updater m_updater;
-    std::vector<CheckResult> m_shown;
-};
-
-TEST_F(UpdaterTest, UserCheckAlwaysShowsItsOutcome) {
-    m_server.serve("/newer", 200, release("99.0"));
-    m_server.serve("/same", 200, release(kCurrent));
-    m_server.serve("/older", 200, release("0.1"));
-    m_server.serve(
-        "/attribute", 200,
-        feedOf(R"(<item><enclosure sparkle:version="5.0" sparkle:shortVersionString="Five"/></item>)"));
-    m_server.serve("/several", 200, feedOf(R"(<item><sparkle:version>2.0</sparkle:version></item>
-        <item><enclosure sparkle:version="3.0"/></item><item><sparkle:version>0.5</sparkle:version></item>)"));
-    // Matched by namespace: the familiar prefix bound to another namespace is ignored.
-    m_server.serve("/prefix", 200,
-                   feedOf(R"(<item><su:version>4.0</su:version></item>
-        <item xmlns:sparkle="urn:other"><sparkle:version>8.0</sparkle:version></item>)",
-                          "su"));
-    m_server.serve("/moved", 301, "", "Location: /newer\r\n");
-    m_server.serve("/loop", 302, "", "Location: /loop\r\n");
-    m_server.serve("/local", 302, "", "Location: file:///etc/passwd\r\n");
-    m_server.stall("/stall");
-    m_server.serve("/declared", 200, "<rss>", "Content-Length: 2000000\r\n", false); // and then nothing more
-    m_server.serve("/streamed", 200, "<rss>" + QByteArray(Updater::kMaxFeedBytes, ' '), {}, false);
-    m_server.serve("/dtd", 200,
-                   R"(<!DOCTYPE rss [<!ENTITY a "aaaa"><!ENTITY b "&a;&a;&a;&a;">]><rss>&b;</rss>)");
-    m_server.serve("/garbage", 200, "\x89PNG\r\n\x1a\n garbage");
-    constexpr auto newer = Outcome::UpdateAvailable, current = Outcome::UpToDate, failed = Outcome::Failed;
-    const struct {
-        QByteArray target;
-        Outcome outcome;
-        const char* offered;
-        Failure failure = Failure::None;
-    } cases[] = {
-        // clang-format off
-        {"/newer", newer, "99.0"},  {"/same", current, ""},      {"/older", current, ""},
-        {"/moved", newer, "99.0"},  {"/attribute", newer, "Five"}, {"/several", newer, "3.0"},
-        {"/prefix", newer, "4.0"},  {"/missing", failed, "", Failure::HttpStatus},
-        {"/loop", failed, "", Failure::Redirect},     {"/local", failed, "", Failure::Redirect},
-        {"/stall", failed, "", Failure::Timeout},
-        {"/declared", failed, "", Failure::TooLarge}, {"/streamed", failed, "", Failure::TooLarge},
-        {"/dtd", failed, "", Failure::UnreadableFeed}, {"/garbage", failed, "", Failure::UnreadableFeed},
-    }; // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.target.constData());
-        m_shown.clear();
-        const CheckResult result = check(m_server.url(QString::fromLatin1(c.target)));
-        EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.failure, c.failure);
-        EXPECT_EQ(result.item && result.outcome == Outcome::UpdateAvailable ? result.item->displayVersion()
-                                                                            : "",
-                  QString::fromLatin1(c.offered));
-        EXPECT_EQ(result.reason.isEmpty(), c.outcome != Outcome::Failed);
-        ASSERT_EQ(m_shown.size(), 1u);
-        EXPECT_TRUE(m_shown[0].userInitiated);
-        EXPECT_FALSE(m_updater.isChecking());
-    }
-    EXPECT_EQ(check(QUrl("file:///etc/passwd")).failure, Failure::NoFeed);
-    QTcpServer closed; // a port nobody listens on
-    closed.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = closed.serverPort();
-    closed.close();
-    EXPECT_EQ(check(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port))).failure, Failure::Network);
-}
-
-TEST_F(UpdaterTest, AskingDuringACheckJoinsIt) {
-    m_server.stall("/slow");
-    m_updater.setFeedURL(m_server.url("/slow"));
-    QSignalSpy spy(&m_updater, &Updater::checkFinished);
-    m_updater.setAutomaticallyChecksForUpdates(true); // never checked before: due now, silently
-    ASSERT_TRUE(QTest::qWaitFor([this] { return m_updater.isChecking(); }, 2000));
-    m_updater.checkForUpdates();
-    m_updater.checkForUpdates();
-    EXPECT_TRUE(resultOf(spy).userInitiated); // so its failure is shown
-    EXPECT_EQ(m_shown.size(), 1u);
-    EXPECT_EQ(m_server.requests, 1);
-    EXPECT_TRUE(spy.isEmpty());
-}
-
-TEST_F(UpdaterTest, SystemProxyCarriesTheRequest) {
-    FeedServer proxy;
-    proxy.serve("http://feed.invalid/updates", 200, release("99.0"));
-    qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
-    const CheckResult result = check(QUrl("http://feed.invalid/updates")); // resolvable by the proxy only
-    qunsetenv("http_proxy");
-    EXPECT_EQ(result.outcome, Outcome::UpdateAvailable);
-}
-
-// Automatic checks at start-up, with the clock pinned: when they run, what they store, what they show.
-TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
-    constexpr double now = 1'800'000'000, day = 86400;
-    const dateutil::ScopedClock clock(now);
-    m_server.serve("/same", 200, release(kCurrent));
-    m_server.serve("/newer", 200, release("99.0"));
-    const struct {
-        const char* target;
-        std::optional<double> lastCheck; // as stored before start-up
-        bool checks, shown;
-        std::optional<double> storedAfter;
-        double next;
-    } cases[] = {
-        {"/same", std::nullopt, true, false, now, now + day}, // never checked: due at once
-        {"/newer", now - day, true, true, now, now + day},
-        {"/missing", now - day - 1, true, false, now - day - 1,
-         now + day}, // failed: silent, no retry at once
-        {"/missing", now + 365 * day, true, false, now + 365 * day, now + day}, // the clock was set back
-        {"/never", now - 3600, false, false, now - 3600, now - 3600 + day},     // recent: not due
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.target);
-        QSettings().remove(QLatin1String(Updater::kLastCheckKey));
-        if (c.lastCheck)
-            QSettings().setValue(QLatin1String(Updater::kLastCheckKey), *c.lastCheck);
-        m_shown.clear();
-        Updater updater;
-        updater.setPresenter(std::make_unique<Recorder>(m_shown));
-        updater.setFeedURL(m_server.url(QString::fromLatin1(c.target)));
-        updater.setUpdateCheckInterval(day);
-        QSignalSpy spy(&updater, &Updater::checkFinished);
-        updater.setAutomaticallyChecksForUpdates(true);
-        EXPECT_EQ(spy.wait(c.checks ? 2000 : 200), c.checks);
-        EXPECT_EQ(m_shown.size(), c.shown ? 1u : 0u);
-        EXPECT_EQ(Updater::lastUpdateCheckDate(), c.storedAfter);
-        EXPECT_EQ(updater.nextUpdateCheckDate(), c.next);
-    }
-}
-
-TEST_F(UpdaterTest, IntervalIgnoresNonsenseAndHasAFloor) {
-    for (const double bad : {0.0, -5.0, std::nan(""), HUGE_VAL})
-        m_updater.setUpdateCheckInterval(bad);
-    EXPECT_EQ(m_updater.updateCheckInterval(), 86400);
-    m_updater.setUpdateCheckInterval(1);
-    EXPECT_EQ(m_updater.updateCheckInterval(), Updater::kMinimumCheckInterval);
-}
-
-TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplication) {
-    Updater* shared = Updater::updaterForBundle(QStringLiteral("Varnel"));
-    ASSERT_NE(shared, nullptr);
-    EXPECT_EQ(shared, Updater::updaterForBundle(QStringLiteral("Varnel")));
-    EXPECT_EQ(shared->parent(), qApp);
-    EXPECT_EQ(Updater::updaterForBundle(QString()), nullptr);
+// The dialog the client's own presenter has on screen, or null.
+QMessageBox* dialogOf(const Updater& updater) {
+    return static_cast<update::MessageBoxPresenter*>(updater.presenter())->dialog();
 }
 
 // Receives the links that QDesktopServices would hand to the system.
@@ -227,54 +57,168 @@ public:
     QList<QUrl> opened;
 };
 
-// The real dialogs, found as the active modal widget and driven through their buttons.
-class UpdateDialog : public UpdaterTest {
+class UpdaterTest : public testing::Test {
 protected:
     void SetUp() override {
-        UpdaterTest::SetUp();
-        m_updater.setPresenter(std::make_unique<update::MessageBoxPresenter>());
+        // Settings of its own, so test processes that run side by side never share the stored time.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        m_updater.setTransferTimeout(std::chrono::milliseconds(300));
     }
-    QMessageBox* dialogFor(const QByteArray& body) {
-        m_server.serve("/feed", 200, body);
-        check(m_server.url("/feed"));
-        return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    CheckResult check(const QUrl& feed) {
+        m_updater.setFeedURL(feed);
+        QSignalSpy spy(&m_updater, &Updater::checkFinished);
+        m_updater.checkForUpdates();
+        if (spy.isEmpty() && !spy.wait(5000))
+            return {};
+        return spy.takeFirst().at(0).value<CheckResult>();
     }
-    static QStringList buttonsOf(QMessageBox* box) {
-        QStringList texts;
-        for (QAbstractButton* b : box->buttons())
-            texts << b->text();
-        return texts;
-    }
+
+    QTemporaryDir m_settingsDir;
     LinkCatcher m_links;
+    FeedServer m_server;
+    Updater m_updater;
 };
 
-TEST_F(UpdateDialog, OffersTheDownloadPageInPlainText) {
-    QPointer<QMessageBox> box = dialogFor(feedOf(R"(<item><sparkle:version>99.0</sparkle:version>
-        <sparkle:shortVersionString>&lt;b&gt;9&lt;/b&gt;</sparkle:shortVersionString>
-        <link>https://example.test/get</link></item>)"));
-    ASSERT_TRUE(box);
-    EXPECT_EQ(buttonsOf(box), QStringList({"Download", "Close"}));
-    EXPECT_TRUE(box->text().contains(u"<b>9</b>"));
-    for (const QLabel* label : box->findChildren<QLabel*>())
-        EXPECT_TRUE(label->text().isEmpty() || label->textFormat() == Qt::PlainText)
-            << label->text().toStdString();
-    box->buttons().constFirst()->click();
-    EXPECT_EQ(m_links.opened, QList<QUrl>({QUrl("https://example.test/get")}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return box.isNull(); }, 1000)); // closed and gone
-}
-
-TEST_F(UpdateDialog, OtherOutcomesAndUnsafeLinksGetNoDownloadButton) {
-    const QByteArray unsafe = feedOf(R"(<item><sparkle:version>99.0</sparkle:version>
-        <link>javascript:alert(1)</link><enclosure url="file:///etc/passwd"/></item>)");
-    for (const auto& [body, buttons] : {std::pair{unsafe, QStringList{"Close"}},
-                                        {release(kCurrent), {"OK"}},
-                                        {QByteArray("garbage"), {"OK"}}}) {
-        QMessageBox* box = dialogFor(body);
-        ASSERT_TRUE(box);
-        EXPECT_EQ(buttonsOf(box), buttons);
+// Each outcome in its own plain-text dialog; a newer version offers its download page if that is a web page.
+TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
+    m_server.serve("/newer", 200, release("99.0"));
+    m_server.serve("/same", 200, release(kCurrent));
+    m_server.serve("/older", 200, release("0.1"));
+    // Versions as element and as attribute; the version shown is not read as markup.
+    m_server.serve("/several", 200, feedOf(R"(<item><sparkle:version>2.0</sparkle:version></item>
+        <item><enclosure sparkle:version="3.0" sparkle:shortVersionString="&lt;b&gt;3&lt;/b&gt;"/></item>
+        <item><sparkle:version>0.5</sparkle:version></item>)"));
+    // Matched by namespace: the familiar prefix bound to another namespace is ignored.
+    m_server.serve("/prefix", 200,
+                   feedOf(R"(<item><su:version>4.0</su:version></item>
+        <item xmlns:sparkle="urn:other"><sparkle:version>8.0</sparkle:version></item>)",
+                          "su"));
+    m_server.serve("/unsafe", 200, feedOf(R"(<item><sparkle:version>99.0</sparkle:version>
+        <link>javascript:alert(1)</link><enclosure url="file:///etc/passwd"/></item>)"));
+    m_server.serve("/moved", 301, "", "Location: /newer\r\n");
+    m_server.serve("/loop", 302, "", "Location: /loop\r\n");
+    m_server.serve("/local", 302, "", "Location: file:///etc/passwd\r\n");
+    m_server.stall("/stall");
+    m_server.serve("/declared", 200, "<rss>", "Content-Length: 2000000\r\n", false); // and then nothing more
+    m_server.serve("/streamed", 200, "<rss>" + QByteArray(Updater::kMaxFeedBytes, ' '), {}, false);
+    m_server.serve("/dtd", 200,
+                   R"(<!DOCTYPE rss [<!ENTITY a "aaaa"><!ENTITY b "&a;&a;&a;&a;">]><rss>&b;</rss>)");
+    m_server.serve("/garbage", 200, "\x89PNG\r\n\x1a\n garbage");
+    constexpr auto newer = Outcome::UpdateAvailable, current = Outcome::UpToDate, failed = Outcome::Failed;
+    const struct {
+        QString feed; // a path on the local server, or a whole address
+        Outcome outcome;
+        Failure failure = Failure::None;
+        const char* offered = "";
+        const char* buttons = "OK";
+    } cases[] = {
+        // clang-format off
+        {"/newer", newer, {}, "99.0", "Download Close"}, {"/moved", newer, {}, "99.0", "Download Close"},
+        {"/several", newer, {}, "<b>3</b>", "Close"}, {"/prefix", newer, {}, "4.0", "Close"},
+        {"/unsafe", newer, {}, "99.0", "Close"}, {"/same", current}, {"/older", current},
+        {"/missing", failed, Failure::HttpStatus}, {"/loop", failed, Failure::Redirect},
+        {"/local", failed, Failure::Redirect}, {"/stall", failed, Failure::Timeout},
+        {"/declared", failed, Failure::TooLarge}, {"/streamed", failed, Failure::TooLarge},
+        {"/dtd", failed, Failure::UnreadableFeed}, {"/garbage", failed, Failure::UnreadableFeed},
+        {"file:///etc/passwd", failed, Failure::NoFeed},
+        {"http://127.0.0.1:0/", failed, Failure::Network}, // nobody can listen on port 0
+    }; // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.feed.toStdString());
+        const CheckResult result = check(c.feed.startsWith('/') ? m_server.url(c.feed) : QUrl(c.feed));
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.failure, c.failure);
+        EXPECT_EQ(result.reason.isEmpty(), c.outcome != Outcome::Failed);
+        QMessageBox* box = dialogOf(m_updater);
+        ASSERT_TRUE(box && box == QApplication::activeModalWidget());
+        EXPECT_TRUE(box->text().contains(QString::fromUtf8(c.offered)));
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        QStringList buttons;
+        for (QAbstractButton* b : box->buttons())
+            buttons << b->text();
+        EXPECT_EQ(buttons.join(' '), c.buttons);
         box->buttons().constFirst()->click();
     }
-    EXPECT_TRUE(m_links.opened.isEmpty());
+    EXPECT_EQ(m_links.opened, QList<QUrl>(2, QUrl("https://example.test/get")));
+}
+
+TEST_F(UpdaterTest, AskingDuringACheckJoinsIt) {
+    m_server.stall("/slow");
+    m_updater.setFeedURL(m_server.url("/slow"));
+    QSignalSpy spy(&m_updater, &Updater::checkFinished);
+    m_updater.setAutomaticallyChecksForUpdates(true); // never checked before: due now, silently
+    ASSERT_TRUE(QTest::qWaitFor([this] { return m_updater.isChecking(); }, 2000));
+    m_updater.checkForUpdates();
+    m_updater.checkForUpdates();
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_TRUE(spy.takeFirst().at(0).value<CheckResult>().userInitiated); // so its failure is shown
+    EXPECT_TRUE(dialogOf(m_updater));
+    EXPECT_EQ(m_server.requests, 1);
+    EXPECT_TRUE(spy.isEmpty());
+}
+
+TEST_F(UpdaterTest, SystemProxyCarriesTheRequest) {
+    FeedServer proxy;
+    proxy.serve("http://feed.invalid/updates", 200, release("99.0"));
+    qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
+    const CheckResult result = check(QUrl("http://feed.invalid/updates")); // resolvable by the proxy only
+    qunsetenv("http_proxy");
+    EXPECT_EQ(result.outcome, Outcome::UpdateAvailable);
+}
+
+// Automatic checks at start-up, with the clock pinned: when they run, what they store, what they show.
+TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
+    constexpr double now = 1'800'000'000, day = 86400;
+    const dateutil::ScopedClock clock(now);
+    m_server.serve("/same", 200, release(kCurrent));
+    m_server.serve("/newer", 200, release("99.0", m_server.url("/download").toString()));
+    const struct {
+        const char* target;
+        std::optional<double> lastCheck; // as stored before start-up
+        bool checks, shown;
+        std::optional<double> storedAfter;
+        double next;
+    } cases[] = {
+        // clang-format off
+        {"/same", std::nullopt, true, false, now, now + day}, // never checked: due at once
+        {"/newer", now - day, true, true, now, now + day},
+        {"/missing", now - day - 1, true, false, now - day - 1, now + day}, // failed: silent, no retry at once
+        {"/missing", now + 365 * day, true, false, now + 365 * day, now + day}, // the clock was set back
+        {"/never", now - 3600, false, false, now - 3600, now - 3600 + day},     // recent: not due
+    }; // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        QSettings().remove(QLatin1String(Updater::kLastCheckKey));
+        if (c.lastCheck)
+            QSettings().setValue(QLatin1String(Updater::kLastCheckKey), *c.lastCheck);
+        Updater updater;
+        updater.setFeedURL(m_server.url(QString::fromLatin1(c.target)));
+        updater.setUpdateCheckInterval(day);
+        updater.setAutomaticallyDownloadsUpdates(true); // recorded only: nothing is ever downloaded
+        QSignalSpy spy(&updater, &Updater::checkFinished);
+        updater.setAutomaticallyChecksForUpdates(true);
+        EXPECT_EQ(spy.wait(c.checks ? 2000 : 200), c.checks);
+        EXPECT_EQ(dialogOf(updater) != nullptr, c.shown);
+        EXPECT_EQ(Updater::lastUpdateCheckDate(), c.storedAfter);
+        EXPECT_EQ(updater.nextUpdateCheckDate(), c.next);
+    }
+    EXPECT_EQ(m_server.requests, 4); // the feed of each check, never the download
+}
+
+TEST_F(UpdaterTest, IntervalIgnoresNonsenseAndHasAFloor) {
+    for (const double bad : {0.0, -5.0, std::nan(""), HUGE_VAL})
+        m_updater.setUpdateCheckInterval(bad);
+    EXPECT_EQ(m_updater.updateCheckInterval(), 86400);
+    m_updater.setUpdateCheckInterval(1);
+    EXPECT_EQ(m_updater.updateCheckInterval(), Updater::kMinimumCheckInterval);
+}
+
+TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplication) {
+    Updater* shared = Updater::updaterForBundle(QStringLiteral("Varnel"));
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared, Updater::updaterForBundle(QStringLiteral("Varnel")));
+    EXPECT_EQ(shared->parent(), qApp);
+    EXPECT_EQ(Updater::updaterForBundle(QString()), nullptr);
 }
 
 } // namespace
