@@ -2,6 +2,7 @@
 // and the strings-file form, a dictionary's entries without the braces.
 #include "plist/Readers.h"
 
+#include <string_view>
 #include <utility>
 
 namespace plist::detail {
@@ -223,30 +224,14 @@ private:
     // three octal digits (a Latin-1 character); any other character stands for itself, except the
     // C control letters.
     void readEscape(QString& out) {
+        static constexpr std::u16string_view kLetters = u"abfnrtv";
+        static constexpr std::u16string_view kControls = u"\a\b\f\n\r\t\v";
         const QChar c = m_text[m_pos++];
-        switch (c.unicode()) {
-        case u'a':
-            out.append(QChar(u'\a'));
+        if (const auto i = kLetters.find(c.unicode()); i != std::u16string_view::npos) {
+            out.append(QChar(kControls[i]));
             return;
-        case u'b':
-            out.append(QChar(u'\b'));
-            return;
-        case u'f':
-            out.append(QChar(u'\f'));
-            return;
-        case u'n':
-            out.append(QChar(u'\n'));
-            return;
-        case u'r':
-            out.append(QChar(u'\r'));
-            return;
-        case u't':
-            out.append(QChar(u'\t'));
-            return;
-        case u'v':
-            out.append(QChar(u'\v'));
-            return;
-        case u'U': {
+        }
+        if (c == u'U') {
             char16_t unit = 0;
             int digits = 0;
             while (digits < 4 && !atEnd() && hexDigitValue(m_text[m_pos]) >= 0) {
@@ -255,9 +240,6 @@ private:
             }
             out.append(digits ? QChar(unit) : c);
             return;
-        }
-        default:
-            break;
         }
         if (c >= u'0' && c <= u'7') {
             int code = c.unicode() - u'0';
