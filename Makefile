@@ -3,12 +3,18 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs under `make fuzz`.
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps test asan bench fuzz format clean
+.PHONY: all deps run test asan bench fuzz screenshots format clean
 
 all: test
 
 deps:
 	@scripts/install-deps
+
+# The application on the stand-in repair tool, open to every user (the demo preset).
+run: deps
+	cmake --preset demo
+	cmake --build --preset demo -j $(JOBS)
+	build/demo/app/varnel
 
 test: deps
 	cmake --preset dev
@@ -31,6 +37,12 @@ fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
+# Pictures of the window and its alerts under a virtual X server, for people to look at.
+screenshots: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS) --target app_screenshots
+	xvfb-run -a -s "-screen 0 1280x800x24" build/dev/tests/app/app_screenshots build/dev/screenshots
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs -r clang-format -i

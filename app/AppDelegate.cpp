@@ -1,0 +1,336 @@
+#include "app/AppDelegate.h"
+
+#include "app/GroupDatabase.h"
+#include "app/MainWindow.h"
+#include "core/CheckedConversion.h"
+#include "ui/BusyIndicator.h"
+#include "ui/lnkTextField.h"
+#include "update/Updater.h"
+#include "varnel/Config.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QGraphicsDropShadowEffect>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStyle>
+#include <QTabWidget>
+#include <QUrl>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace app {
+namespace {
+
+// The window's sky blue, the panel's white and the colours of the age of the last repair.
+const QColor kWindowBlue = QColor::fromRgbF(0.41f, 0.71f, 0.91f, 0.99f);
+const QColor kPanelWhite = Qt::white;
+const QColor kPanelText = QColor(0x1d, 0x1d, 0x1f);
+const QColor kWindowText = QColor(0x12, 0x33, 0x4d);
+const QColor kRecentGreen = QColor::fromRgbF(0.05f, 0.47f, 0.04f, 1.0f);
+const QColor kOrange = QColor::fromRgbF(1.0f, 0.5f, 0.0f);
+const QColor kRed = QColor::fromRgbF(1.0f, 0.0f, 0.0f);
+
+constexpr std::int32_t kSecondsPerDay = 86400;
+constexpr std::int32_t kSecondsPerMinute = 60;
+
+// Marks the text shadow that gives labels their raised look, so that styling twice adds nothing.
+constexpr char kRaisedEffectName[] = "varnelRaised";
+
+QUrl siteUrl(const QString& scheme, const QString& path) {
+    QUrl url;
+    url.setScheme(scheme);
+    url.setHost(QString::fromUtf8(varnel::config::kSiteHost));
+    url.setPath(path);
+    return url;
+}
+
+// A light palette with the given background and text colour, whatever the desktop's theme: the window
+// draws its own colours, so its texts must not take the theme's.
+QPalette lightPalette(const QWidget* widget, const QColor& background, const QColor& text) {
+    QPalette palette = widget->style()->standardPalette();
+    palette.setColor(QPalette::Window, background);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Text, text);
+    }
+    return palette;
+}
+
+// The colour for the text in every state; disabled text shows it faded.
+void setTextColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Active, role, colour);
+    palette.setColor(QPalette::Inactive, role, colour);
+    QColor faded = colour;
+    faded.setAlphaF(colour.alphaF() * 0.55f);
+    palette.setColor(QPalette::Disabled, role, faded);
+    widget->setPalette(palette);
+}
+
+// Tells whether the seconds since 1970 name a moment at all: the stored value is text a user can edit.
+std::optional<double> storedSeconds(const QVariant& value) {
+    if (!value.isValid())
+        return std::nullopt;
+    bool ok = false;
+    const double seconds = value.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds))
+        return std::nullopt;
+    return seconds;
+}
+
+std::int32_t wholeUnitsAgo(const dateutil::Date& date, std::int32_t unitSeconds) {
+    const double interval = dateutil::Date::now().timeIntervalSinceDate(date);
+    if (!(interval > 0))
+        return 0;
+    // An interval beyond the 32-bit range reads as the longest one there is, not as a wrapped number.
+    return varnel::saturatingTruncate<std::int32_t>(interval) / unitSeconds;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QObject* parent)
+    : QObject(parent)
+    , m_groupDatabase(std::make_unique<GroupDatabase>()) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::connectOutlets(MainWindow& window) {
+    const Ui::MainWindow& ui = window.ui;
+    boxMain = ui.boxMain;
+    btnScanAndFix = ui.btnScanAndFix;
+    lblMain = ui.lblMain;
+    lblDesc = ui.lblDesc;
+    lblLastScannedDesc = ui.lblLastScannedDesc;
+    lblLastScanned = ui.lblLastScanned;
+    lblVersion = ui.lblVersion;
+    lblLink = ui.lblLink;
+    lblProgress = ui.lblProgress;
+    pbProgress = ui.pbProgress;
+    pbWait = ui.pbWait;
+    setWindow(&window);
+
+    connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
+    connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
+    connect(ui.miQuit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void AppDelegate::setGroupDatabase(std::unique_ptr<GroupDatabase> database) {
+    m_groupDatabase = std::move(database);
+}
+
+std::int32_t AppDelegate::daysAgo(const dateutil::Date& date) const {
+    return wholeUnitsAgo(date, kSecondsPerDay);
+}
+
+std::int32_t AppDelegate::minsAgo(const dateutil::Date& date) const {
+    return wholeUnitsAgo(date, kSecondsPerMinute);
+}
+
+QString AppDelegate::stringForDaysAgo(const std::optional<dateutil::Date>& date) const {
+    if (!date)
+        return tr("Never");
+    const std::int32_t days = daysAgo(*date);
+    if (date->isToday())
+        return tr("Today");
+    if (date->isYesterday())
+        return tr("Yesterday");
+    if (days == 1)
+        return tr("1 day ago");
+    return tr("%n days ago", nullptr, days);
+}
+
+bool AppDelegate::isAdminUser() const {
+    if (!m_groupDatabase)
+        return false;
+    const char* login = m_groupDatabase->loginName();
+    if (!login)
+        return false;
+    const QList<QByteArray> groups = QByteArray(varnel::config::kAdminGroups).split(';');
+    for (const QByteArray& group : groups) {
+        if (group.isEmpty())
+            continue;
+        const char* const* members = m_groupDatabase->membersOf(group.constData());
+        for (; members && *members; ++members)
+            if (std::strcmp(*members, login) == 0)
+                return true;
+    }
+    return false;
+}
+
+QString AppDelegate::notAdminMessage() {
+    return tr("Varnel is only available if you are logged in using an admin account.\n"
+              "Please check your account type under Users & Groups in Applications -> System Preferences.\n"
+              "Some users have reported an issue after a recently applied Apple update which is resolved "
+              "after rebooting their Mac.");
+}
+
+void AppDelegate::alert(const QString& message) {
+    QMessageBox box(_window);
+    box.setWindowTitle(QStringLiteral("Varnel"));
+    // Messages carry tool output and file names: never let the box take them for markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(message);
+    const QIcon icon = QApplication::windowIcon();
+    if (icon.isNull())
+        box.setIcon(QMessageBox::Warning);
+    else
+        box.setIconPixmap(icon.pixmap(64));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+}
+
+void AppDelegate::fatalError(const QString& message) {
+    alert(message);
+    std::fflush(nullptr);
+    std::exit(1);
+}
+
+void AppDelegate::setButtonStringColor(QPushButton* button, const QColor& col) {
+    if (button)
+        setTextColour(button, QPalette::ButtonText, col);
+}
+
+void AppDelegate::setLabelStringColor(QLabel* label, const QColor& col) {
+    if (label)
+        setTextColour(label, QPalette::WindowText, col);
+}
+
+void AppDelegate::recurseSubViews(QWidget* view) {
+    if (!view)
+        return;
+    // A snapshot: styling never adds or removes children, but the walk must not depend on that.
+    const QList<QWidget*> children = view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children) {
+        const QByteArrayView className = child->metaObject()->className();
+        if (className == "QLabel") {
+            // Raised: a one-pixel white shadow under the text, as if pressed up from the surface.
+            auto* shadow = qobject_cast<QGraphicsDropShadowEffect*>(child->graphicsEffect());
+            if (!shadow || shadow->objectName() != QLatin1String(kRaisedEffectName)) {
+                shadow = new QGraphicsDropShadowEffect(child);
+                shadow->setObjectName(QLatin1String(kRaisedEffectName));
+                shadow->setOffset(0, 1);
+                shadow->setBlurRadius(0);
+                shadow->setColor(QColor(255, 255, 255, 200));
+                child->setGraphicsEffect(shadow);
+            }
+        } else if (className == "QPushButton") {
+            setButtonStringColor(static_cast<QPushButton*>(child), Qt::white);
+        } else if (className == "QTabWidget") {
+            // No background of its own: the pages sit on the surface around them, without a frame.
+            auto* tabs = static_cast<QTabWidget*>(child);
+            tabs->setDocumentMode(true);
+            for (int i = 0; i < tabs->count(); ++i)
+                recurseSubViews(tabs->widget(i));
+        }
+        recurseSubViews(child);
+    }
+}
+
+void AppDelegate::updateLabels() {
+    if (btnScanAndFix)
+        btnScanAndFix->setEnabled(true);
+    if (pbWait)
+        pbWait->setHidden(true);
+    if (pbProgress)
+        pbProgress->setHidden(true);
+    if (lblProgress)
+        lblProgress->setHidden(true);
+    if (!lblLastScanned)
+        return;
+    lblLastScanned->setHidden(false);
+
+    const std::optional<double> seconds = storedSeconds(QSettings().value(QLatin1String(kLastRunKey)));
+    if (!seconds) {
+        lblLastScanned->setText(stringForDaysAgo(std::nullopt));
+        // No age, so no age colour: back to the colour the label has by default.
+        lblLastScanned->setPalette(QPalette());
+        return;
+    }
+    const dateutil::Date lastRun(*seconds);
+    const std::int32_t days = daysAgo(lastRun);
+    lblLastScanned->setText(stringForDaysAgo(lastRun));
+    setLabelStringColor(lblLastScanned, days <= 6 ? kRecentGreen : days <= 31 ? kOrange : kRed);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    _updater = update::Updater::updaterForBundle(QLatin1String(kBundleIdentifier));
+    if (_updater) {
+        // The feed comes over https: over plain http anyone on the network could announce a release.
+        _updater->setFeedURL(siteUrl(QStringLiteral("https"), QStringLiteral("/updates")));
+        _updater->setUpdateCheckInterval(86400.0);
+        _updater->setAutomaticallyChecksForUpdates(true);
+        _updater->setAutomaticallyDownloadsUpdates(false);
+    }
+
+    if (lblLink)
+        lblLink->setClickTarget(this, &AppDelegate::lblLinkClicked);
+
+    if (_window) {
+        _window->adjustSize();
+        if (const QScreen* screen = _window->screen()) {
+            QRect frame = _window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            _window->move(frame.topLeft());
+        }
+    }
+    if (boxMain) {
+        boxMain->setPalette(lightPalette(boxMain, kPanelWhite, kPanelText));
+        boxMain->setAutoFillBackground(true);
+    }
+    QWidget* contentView = _window ? _window->centralWidget() : nullptr;
+    if (contentView) {
+        contentView->setPalette(lightPalette(contentView, kWindowBlue, kWindowText));
+        contentView->setAutoFillBackground(true);
+    }
+    setButtonStringColor(btnScanAndFix, Qt::white);
+    recurseSubViews(contentView);
+
+    // The window appears once styled, and before the check, so a refused user sees what they start.
+    if (_window) {
+        _window->show();
+        if (btnScanAndFix)
+            btnScanAndFix->setFocus();
+    }
+
+    if (!varnel::config::kSkipAdminCheck && !isAdminUser())
+        fatalError(notAdminMessage());
+    updateLabels();
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/) {
+    if (_window) {
+        if (_window->isMinimized())
+            _window->showNormal();
+        else
+            _window->show();
+        _window->raise();
+        _window->activateWindow();
+    }
+    return true;
+}
+
+void AppDelegate::miUpdateCheckClicked() {
+    if (_updater) {
+        _updater->checkForUpdates();
+        return;
+    }
+    alert(tr("Unable to check for updates, please visit %1 to download the latest version.")
+              .arg(QString::fromUtf8(varnel::config::kSiteHost)));
+}
+
+void AppDelegate::miHelpClicked() {
+    QDesktopServices::openUrl(siteUrl(QStringLiteral("http"), QStringLiteral("/faq")));
+}
+
+void AppDelegate::lblLinkClicked() {
+    QDesktopServices::openUrl(siteUrl(QStringLiteral("http"), QStringLiteral("/")));
+}
+
+} // namespace app

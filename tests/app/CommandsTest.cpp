@@ -1,0 +1,103 @@
+// Alerts, the update, help and home-page commands, and the administrator check.
+#include "AppFixture.h"
+
+#include <QDesktopServices>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+
+class Commands : public AppFixture {};
+
+// Receives the addresses that QDesktopServices would hand to the browser.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+public:
+    LinkCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~LinkCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    Q_SLOT void open(const QUrl& url) { opened << url.toString(); }
+    QStringList opened;
+};
+
+TEST_F(Commands, AlertsShowTheirTextLiterallyWithOneOkButton) {
+    AlertWatcher watcher;
+    const QString tricky = QStringLiteral("100% done: <b>%s</b> &amp; %1 %n");
+    delegate.alert(tricky);
+    ASSERT_EQ(watcher.alerts.size(), 1u);
+    const SeenAlert& seen = watcher.alerts.front();
+    EXPECT_EQ(seen.title, QStringLiteral("Varnel"));
+    EXPECT_EQ(seen.text, tricky);
+    EXPECT_EQ(seen.format, Qt::PlainText);
+    EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
+}
+
+TEST_F(Commands, UpdateCommandUsesTheClientOrSaysWhereToLookEveryTime) {
+    AlertWatcher watcher;
+    // With the client: a check starts (against a feed nobody serves), and no alert of ours.
+    update::Updater* client = updater();
+    client->setPresenter(nullptr);
+    client->setFeedURL(QUrl(QStringLiteral("http://127.0.0.1:1/updates")));
+    QSignalSpy checked(client, &update::Updater::checkFinished);
+    ui.btnScanAndFix->setEnabled(false); // the commands work in the busy state too
+    ui.miUpdateCheck->trigger();
+    EXPECT_TRUE(checked.wait(5000));
+    EXPECT_TRUE(watcher.alerts.empty());
+
+    // Without one: the same alert on every use.
+    app::AppDelegate withoutClient;
+    withoutClient.setWindow(&window);
+    withoutClient.miUpdateCheckClicked();
+    withoutClient.miUpdateCheckClicked();
+    const QString expected = QStringLiteral(
+        "Unable to check for updates, please visit www.varnel.app to download the latest version.");
+    ASSERT_EQ(watcher.alerts.size(), 2u);
+    EXPECT_EQ(watcher.alerts[0].text, expected);
+    EXPECT_EQ(watcher.alerts[1].text, expected);
+    EXPECT_EQ(client->feedURL(), QUrl(QStringLiteral("http://127.0.0.1:1/updates")));
+}
+
+TEST_F(Commands, StartUpPointsTheClientAtTheHttpsFeedOnADailyRhythm) {
+    EXPECT_EQ(updater()->feedURL(), QUrl(QStringLiteral("https://www.varnel.app/updates")));
+    EXPECT_EQ(updater()->updateCheckInterval(), 86400.0);
+    EXPECT_FALSE(updater()->automaticallyDownloadsUpdates());
+}
+
+TEST_F(Commands, HelpAndTheLinkOpenTheSitesPagesInTheBrowser) {
+    LinkCatcher browser;
+    ui.miHelp->trigger();
+    QTest::mouseClick(ui.lblLink, Qt::LeftButton);
+    EXPECT_EQ(browser.opened, QStringList({QStringLiteral("http://www.varnel.app/faq"),
+                                           QStringLiteral("http://www.varnel.app/")}));
+    EXPECT_TRUE(ui.lblLink->font().underline());
+}
+
+TEST(AdminCheck, OnlyAnExplicitListingInAnAdministratorsGroupCounts) {
+    using Groups = std::map<std::string, std::vector<std::string>>;
+    struct Row {
+        const char* what;
+        Groups groups;
+        std::optional<std::string> login;
+        bool admin;
+    } const rows[] = {
+        {"listed in sudo", {{"sudo", {"root", "alex"}}}, "alex", true},
+        {"listed in wheel", {{"wheel", {"alex"}}}, "alex", true},
+        {"listed in admin", {{"admin", {"alex"}}}, "alex", true},
+        {"letter case differs", {{"sudo", {"Alex"}}}, "alex", false},
+        {"a longer name", {{"sudo", {"alexander"}}}, "alex", false},
+        {"an empty member list", {{"sudo", {}}, {"wheel", {}}}, "alex", false},
+        {"no administrators' group at all", {}, "alex", false},
+        {"listed only in another group", {{"staff", {"alex"}}}, "alex", false},
+        {"no login name", {{"sudo", {"alex"}}}, std::nullopt, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        app::AppDelegate delegate;
+        delegate.setGroupDatabase(std::make_unique<FakeGroups>(row.groups, row.login));
+        EXPECT_EQ(delegate.isAdminUser(), row.admin);
+    }
+}
+
+} // namespace
+
+#include "CommandsTest.moc"

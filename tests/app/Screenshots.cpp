@@ -1,0 +1,109 @@
+// Writes screenshots of the main window and its alerts to a folder, for people to look at:
+// `make screenshots` runs it under a virtual X server. It is not a test and asserts nothing.
+#include "app/AppDelegate.h"
+#include "app/GroupDatabase.h"
+#include "app/MainWindow.h"
+#include "dateutil/Clock.h"
+#include "update/Updater.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr double kNow = 1796558400.0; // 2026-12-06 12:00 UTC
+
+struct Admin : app::GroupDatabase {
+    const char* const* membersOf(const char*) const override {
+        static const char* const members[] = {"alex", nullptr};
+        return members;
+    }
+    const char* loginName() const override { return "alex"; }
+};
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2b), text(0xe6, 0xe6, 0xe6), base(0x1e, 0x1e, 0x1e);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8e, 0xe0));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    return p;
+}
+
+bool save(QWidget* widget, const QDir& dir, const QString& name) {
+    QApplication::processEvents();
+    const QString path = dir.filePath(name + QStringLiteral(".png"));
+    const bool ok = widget->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+// Runs what opens a modal alert, photographs the alert and dismisses it.
+void saveAlert(const QDir& dir, const QString& name, const std::function<void()>& open) {
+    QTimer::singleShot(300, [dir, name] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            save(box, dir, name);
+            box->accept();
+        }
+    });
+    open();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QStandardPaths::setTestModeEnabled(true); // never the user's own settings
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("VarnelScreenshots"));
+    QApplication::setApplicationName(QStringLiteral("VarnelScreenshots"));
+    const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots"));
+    QDir().mkpath(dir.path());
+    dateutil::ScopedClock clock(kNow);
+
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+        const QString theme = dark ? QStringLiteral("dark") : QStringLiteral("light");
+        QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), kNow - 3 * 86400.0);
+
+        app::MainWindow window;
+        app::AppDelegate delegate;
+        delegate.connectOutlets(window);
+        delegate.setGroupDatabase(std::make_unique<Admin>());
+        delegate.applicationDidFinishLaunching();
+        update::Updater::updaterForBundle(QLatin1String(app::AppDelegate::kBundleIdentifier))
+            ->setAutomaticallyChecksForUpdates(false); // pictures need no network
+        save(&window, dir, QStringLiteral("idle-%1").arg(theme));
+
+        QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), kNow - 40 * 86400.0);
+        delegate.updateLabels();
+        save(&window, dir, QStringLiteral("idle-old-%1").arg(theme));
+        QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
+        delegate.updateLabels();
+        save(&window, dir, QStringLiteral("idle-never-%1").arg(theme));
+
+        if (!dark) {
+            app::AppDelegate withoutUpdater; // never launched, so it has no update client
+            withoutUpdater.setWindow(&window);
+            saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });
+            saveAlert(dir, QStringLiteral("alert-not-admin"),
+                      [&] { delegate.alert(app::AppDelegate::notAdminMessage()); });
+        }
+    }
+    QSettings().clear();
+    return 0;
+}

@@ -1,0 +1,78 @@
+// The last-repair status line: its text by calendar, its colour by whole days, and the idle state.
+#include "AppFixture.h"
+
+#include <QVariant>
+
+namespace {
+
+class Status : public AppFixture {};
+
+const QColor kGreen = QColor::fromRgbF(0.05f, 0.47f, 0.04f);
+const QColor kOrange = QColor::fromRgbF(1.0f, 0.5f, 0.0f);
+const QColor kRed = QColor::fromRgbF(1.0f, 0.0f, 0.0f);
+constexpr double kDay = 86400;
+
+struct Row {
+    const char* what;
+    QVariant stored; // invalid: nothing stored
+    QString text;
+    std::optional<QColor> colour; // none: the label's default colour
+};
+
+TEST_F(Status, ReadsTheStoredTimeAndAlwaysLeavesTheWindowIdle) {
+    const Row rows[] = {
+        {"nothing stored", {}, "Never", {}},
+        {"now", kNow, "Today", kGreen},
+        {"exactly seven days", kNow - 7 * kDay, "7 days ago", kOrange},
+        {"one second short of seven days", kNow - 7 * kDay + 1, "6 days ago", kGreen},
+        {"31 days", kNow - 31 * kDay, "31 days ago", kOrange},
+        {"32 days", kNow - 32 * kDay, "32 days ago", kRed},
+        {"a colour from before never lingers on Never", {}, "Never", {}},
+        {"20 h ago, the previous calendar day", kNow - 20 * 3600, "Yesterday", kGreen},
+        {"40 h ago, two calendar days back", kNow - 40 * 3600, "1 day ago", kGreen},
+        {"later today", kNow + 3600, "Today", kGreen},
+        {"a future day", kNow + 2 * kDay, "0 days ago", kGreen},
+        {"not a number", QStringLiteral("soon"), "Never", {}},
+        {"NaN", QStringLiteral("nan"), "Never", {}},
+        {"infinity", QStringLiteral("inf"), "Never", {}},
+        {"older than a 32-bit count of seconds", -1e300, "24855 days ago", kRed},
+        {"beyond the calendar in the future", 1e300, "0 days ago", kGreen},
+    };
+    const QColor panelText = ui.boxMain->palette().color(QPalette::WindowText);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        // Leave the window busy, so that every row shows updateLabels restoring the idle state.
+        ui.btnScanAndFix->setEnabled(false);
+        ui.lblLastScanned->hide();
+        for (QWidget* w : {static_cast<QWidget*>(ui.pbWait), static_cast<QWidget*>(ui.pbProgress),
+                           static_cast<QWidget*>(ui.lblProgress)})
+            w->show();
+        if (row.stored.isValid())
+            QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), row.stored);
+        else
+            QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
+
+        delegate.updateLabels();
+
+        EXPECT_EQ(ui.lblLastScanned->text(), row.text);
+        EXPECT_EQ(ui.lblLastScanned->palette().color(QPalette::WindowText), row.colour.value_or(panelText));
+        EXPECT_TRUE(ui.btnScanAndFix->isEnabled());
+        EXPECT_TRUE(ui.lblLastScanned->isVisible());
+        EXPECT_TRUE(ui.pbWait->isHidden() && ui.pbProgress->isHidden() && ui.lblProgress->isHidden());
+    }
+}
+
+TEST_F(Status, CountsWholeElapsedDaysAndMinutes) {
+    using dateutil::Date;
+    EXPECT_EQ(delegate.daysAgo(Date(kNow - kDay + 1)), 0);
+    EXPECT_EQ(delegate.daysAgo(Date(kNow - kDay)), 1);
+    EXPECT_EQ(delegate.daysAgo(Date(kNow - 2 * kDay + 1)), 1);
+    EXPECT_EQ(delegate.minsAgo(Date(kNow - 90)), 1);
+    EXPECT_EQ(delegate.minsAgo(Date(kNow - 59)), 0);
+    EXPECT_EQ(delegate.minsAgo(Date(kNow + 600)), 0);
+    EXPECT_EQ(delegate.minsAgo(Date(std::nan(""))), 0);
+    EXPECT_EQ(delegate.minsAgo(Date(-1e300)), INT32_MAX / 60);
+    EXPECT_EQ(delegate.stringForDaysAgo(std::nullopt), QStringLiteral("Never"));
+}
+
+} // namespace
