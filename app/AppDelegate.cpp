@@ -3,6 +3,8 @@
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "core/CheckedConversion.h"
+#include "dateutil/Clock.h"
+#include "repair/repairPermissions.h"
 #include "ui/BusyIndicator.h"
 #include "ui/lnkTextField.h"
 #include "update/Updater.h"
@@ -10,6 +12,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QGraphicsDropShadowEffect>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -19,6 +22,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -96,7 +100,8 @@ std::int32_t wholeUnitsAgo(const dateutil::Date& date, std::int32_t unitSeconds)
 
 AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent)
-    , m_groupDatabase(std::make_unique<GroupDatabase>()) {}
+    , m_groupDatabase(std::make_unique<GroupDatabase>())
+    , m_toolPath(QString::fromUtf8(varnel::config::kDiskUtilPath)) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -115,6 +120,7 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     pbWait = ui.pbWait;
     setWindow(&window);
 
+    connect(ui.btnScanAndFix, &QPushButton::clicked, this, &AppDelegate::btnScanAndFixClicked);
     connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
     connect(ui.miQuit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -314,6 +320,104 @@ bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/) {
         _window->activateWindow();
     }
     return true;
+}
+
+void AppDelegate::repairPermissionsProgress(repair::repairPermissions* runner, const QString& chunk) {
+    if (runner != m_currentRun)
+        return;
+    for (const repair::ProgressReading& reading : m_progress.read(chunk)) {
+        // A progress bar ignores values outside its range; above 100 means done, so it shows full.
+        if (reading.percentComplete && *reading.percentComplete > 0 && pbProgress)
+            pbProgress->setValue(static_cast<int>(std::min<std::ptrdiff_t>(*reading.percentComplete, 100)));
+        if (reading.end) {
+            completeRun();
+            return;
+        }
+    }
+}
+
+void AppDelegate::repairPermissionsFinished(repair::repairPermissions* runner,
+                                            const repair::RepairOutcome& outcome) {
+    // The runner has said all it will: let it go, whichever run it belonged to.
+    runner->deleteLater();
+    if (runner != m_currentRun)
+        return;
+    if (outcome.succeeded())
+        completeRun();
+    else
+        failRun(runner->toolPath(), outcome);
+}
+
+void AppDelegate::btnScanAndFixClicked() {
+    if (lblLastScannedDesc)
+        lblLastScannedDesc->setHidden(true);
+    if (btnScanAndFix)
+        btnScanAndFix->setEnabled(false);
+    if (lblLastScanned)
+        lblLastScanned->setHidden(true);
+    if (pbWait) {
+        pbWait->setHidden(false);
+        pbWait->startAnimation();
+    }
+    if (lblProgress)
+        lblProgress->setHidden(false);
+    if (pbProgress) {
+        pbProgress->setMaximum(100);
+        pbProgress->setMinimum(0);
+        pbProgress->setValue(0);
+    }
+
+    auto* runner = new repair::repairPermissions(this, m_toolPath, this);
+    m_progress.reset();
+    if (runner->beginRepair(QStringLiteral("/"))) {
+        m_currentRun = runner;
+        if (pbProgress)
+            pbProgress->setHidden(false);
+        return;
+    }
+    const QString reason = runner->startError();
+    delete runner;
+    updateLabels();
+    alert(tr("The repair could not be started.\n\n%1").arg(reason));
+}
+
+void AppDelegate::completeRun() {
+    m_currentRun = nullptr;
+    QSettings settings;
+    settings.setValue(QLatin1String(kLastRunKey), dateutil::currentSeconds());
+    settings.sync();
+    const bool saved = settings.status() == QSettings::NoError;
+    if (lblLastScannedDesc)
+        lblLastScannedDesc->setHidden(false);
+    updateLabels();
+    requestUserAttention();
+    if (!saved)
+        alert(tr("The repair is complete, but its time could not be saved in %1, so Varnel will not remember "
+                 "it after it quits.")
+                  .arg(QDir::toNativeSeparators(settings.fileName())));
+}
+
+void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& outcome) {
+    m_currentRun = nullptr;
+    if (lblLastScannedDesc)
+        lblLastScannedDesc->setHidden(false);
+    updateLabels();
+    QString message =
+        outcome.crashed
+            ? tr("The repair did not finish: the repair tool %1 was stopped by a signal.").arg(toolPath)
+            : tr("The repair did not finish: the repair tool %1 ended with exit status %2.")
+                  .arg(toolPath)
+                  .arg(outcome.exitStatus);
+    const QStringList lines = outcome.errorOutput.trimmed().split(QLatin1Char('\n'));
+    if (const QString said = lines.last().trimmed(); !said.isEmpty())
+        message += QLatin1String("\n\n") + tr("The tool said: %1").arg(said);
+    message += QLatin1String("\n\n") + tr("The time of the last repair was left as it was.");
+    alert(message);
+}
+
+void AppDelegate::requestUserAttention() {
+    if (_window)
+        QApplication::alert(_window, 0);
 }
 
 void AppDelegate::miUpdateCheckClicked() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "dateutil/Date.h"
+#include "repair/ProgressChunk.h"
+#include "repair/RepairProgressDelegate.h"
 
 #include <QColor>
 #include <QMainWindow>
@@ -21,6 +23,9 @@ namespace ui {
 class BusyIndicator;
 class lnkTextField;
 } // namespace ui
+namespace repair {
+class repairPermissions;
+}
 namespace update {
 class Updater;
 }
@@ -30,10 +35,14 @@ namespace app {
 class GroupDatabase;
 class MainWindow;
 
-// The program's one controller: starts the application, shows how long ago the last repair completed,
-// reports to the user and carries the window's commands. It refers to the window's controls without
-// owning them.
-class AppDelegate : public QObject {
+// The program's one controller: starts the application, runs repairs and shows their progress, shows how
+// long ago the last repair completed, reports to the user and carries the window's commands. It refers to
+// the window's controls without owning them.
+//
+// Each repair has a runner of its own, owned by the controller until the runner's end call. A run completes
+// once, at the first of the tool's "End" or its end call; only then is its time stored. Calls from a runner
+// whose run has completed, or that an earlier run left behind, change nothing.
+class AppDelegate : public QObject, public repair::RepairProgressDelegate {
     Q_OBJECT
 
 public:
@@ -49,6 +58,8 @@ public:
     void connectOutlets(MainWindow& window);
     // Replaces the group database the administrator check reads (the system's by default).
     void setGroupDatabase(std::unique_ptr<GroupDatabase> database);
+    // The repair tool to run; the compiled-in one by default.
+    void setRepairToolPath(const QString& path) { m_toolPath = path; }
 
     // Whole days and minutes from the date to now; 0 when the date is not in the past, saturated when
     // the interval does not fit.
@@ -79,7 +90,14 @@ public:
     // Brings the window back, in front and active; always true.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
 
+    // The runner's reports: each piece of the tool's output, and the end call.
+    void repairPermissionsProgress(repair::repairPermissions* runner, const QString& chunk) override;
+    void repairPermissionsFinished(repair::repairPermissions* runner,
+                                   const repair::RepairOutcome& outcome) override;
+
 public slots:
+    // Puts the window into its busy state and starts a repair of the start-up volume.
+    void btnScanAndFixClicked();
     void miUpdateCheckClicked();
     void miHelpClicked();
     void lblLinkClicked();
@@ -88,7 +106,15 @@ public:
     QMainWindow* window() const { return _window; }
     void setWindow(QMainWindow* window) { _window = window; }
 
+protected:
+    // Asks for the user's attention once, without insisting (the window's task-bar entry flashes).
+    virtual void requestUserAttention();
+
 private:
+    // The steps that close a run: a completed one stores its time, a failed one explains itself.
+    void completeRun();
+    void failRun(const QString& toolPath, const repair::RepairOutcome& outcome);
+
     QFrame* boxMain = nullptr;
     QPushButton* btnScanAndFix = nullptr;
     QLabel* lblMain = nullptr;
@@ -104,6 +130,10 @@ private:
     QPointer<QMainWindow> _window;
 
     std::unique_ptr<GroupDatabase> m_groupDatabase;
+    QString m_toolPath;
+    // The runner of the run under way, until the run completes; null otherwise.
+    QPointer<repair::repairPermissions> m_currentRun;
+    repair::ProgressStream m_progress;
 };
 
 } // namespace app

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringView>
 #include <cstddef>
 #include <optional>
@@ -22,5 +23,20 @@ struct ProgressReading {
 // is read on its own: a list cut off at either end of it, and anything that is not a dictionary, yields
 // no reading.
 std::vector<ProgressReading> readProgressChunk(QStringView chunk);
+
+// Reads the tool's output chunk after chunk, as one stream: an XML list that a chunk leaves unfinished is
+// held back and read once the chunk that completes it arrives, so a tool that writes its lists in pieces
+// still shows its progress and its end. What is held back is bounded; a list longer than that is dropped.
+class ProgressStream {
+public:
+    static constexpr qsizetype kMaxHeldBack = 1024 * 1024;
+
+    std::vector<ProgressReading> read(QStringView chunk);
+    // Forgets what is held back, for a new run.
+    void reset() { m_heldBack.clear(); }
+
+private:
+    QString m_heldBack;
+};
 
 } // namespace repair

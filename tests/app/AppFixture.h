@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
 #include <ctime>
@@ -80,25 +81,35 @@ private:
     QTimer m_timer;
 };
 
+// The controller, counting its requests for the user's attention instead of making them.
+class TestDelegate : public app::AppDelegate {
+public:
+    int attentionRequests = 0;
+
+protected:
+    void requestUserAttention() override { ++attentionRequests; }
+};
+
 // The real window and controller, launched for an administrator with the clock at 2026-12-06 12:00 UTC
 // and no update checks of its own.
 class AppFixture : public testing::Test {
-protected:
+public:
     static constexpr double kNow = 1796558400.0;
 
+protected:
     void SetUp() override {
         if (const char* tz = std::getenv("TZ"))
             m_savedZone = tz;
         setenv("TZ", "UTC", 1);
         tzset();
-        QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
+        // Settings of this test's own: test processes run side by side.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsHome.path());
         delegate.connectOutlets(window);
         delegate.setGroupDatabase(FakeGroups::admin());
         delegate.applicationDidFinishLaunching();
         updater()->setAutomaticallyChecksForUpdates(false);
     }
     void TearDown() override {
-        QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
         if (m_savedZone)
             setenv("TZ", m_savedZone->c_str(), 1);
         else
@@ -111,9 +122,10 @@ protected:
 
     dateutil::ScopedClock clock{kNow};
     app::MainWindow window;
-    app::AppDelegate delegate;
+    TestDelegate delegate;
     const Ui::MainWindow& ui = window.ui;
 
 private:
+    QTemporaryDir m_settingsHome;
     std::optional<std::string> m_savedZone;
 };

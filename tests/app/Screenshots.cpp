@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStandardPaths>
@@ -45,6 +46,13 @@ QPalette darkPalette() {
     return p;
 }
 
+void waitFor(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 20000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 bool save(QWidget* widget, const QDir& dir, const QString& name) {
     QApplication::processEvents();
     const QString path = dir.filePath(name + QStringLiteral(".png"));
@@ -55,12 +63,17 @@ bool save(QWidget* widget, const QDir& dir, const QString& name) {
 
 // Runs what opens a modal alert, photographs the alert and dismisses it.
 void saveAlert(const QDir& dir, const QString& name, const std::function<void()>& open) {
-    QTimer::singleShot(300, [dir, name] {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, dir, name] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            save(box, dir, name);
-            box->accept();
+            poll->deleteLater();
+            QTimer::singleShot(200, box, [box, dir, name] {
+                save(box, dir, name);
+                box->accept();
+            });
         }
     });
+    poll->start(20);
     open();
 }
 
@@ -97,6 +110,23 @@ int main(int argc, char** argv) {
         save(&window, dir, QStringLiteral("idle-never-%1").arg(theme));
 
         if (!dark) {
+            // A simulated repair: half way, then done; then one that fails.
+            delegate.setRepairToolPath(QStringLiteral(VARNEL_SIM_PATH));
+            qputenv("VARNEL_SIM_DURATION_MS", "4000");
+            QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), kNow - 12 * 86400.0);
+            delegate.btnScanAndFixClicked();
+            waitFor([&] { return window.ui.pbProgress->value() >= 50; });
+            save(&window, dir, QStringLiteral("run-halfway"));
+            waitFor([&] { return window.ui.btnScanAndFix->isEnabled(); });
+            save(&window, dir, QStringLiteral("run-completed"));
+            qputenv("VARNEL_SIM_MODE", "fail");
+            qputenv("VARNEL_SIM_DURATION_MS", "300");
+            saveAlert(dir, QStringLiteral("alert-run-failed"), [&] {
+                delegate.btnScanAndFixClicked();
+                waitFor([&] { return window.ui.btnScanAndFix->isEnabled(); });
+            });
+            qunsetenv("VARNEL_SIM_MODE");
+
             app::AppDelegate withoutUpdater; // never launched, so it has no update client
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });
