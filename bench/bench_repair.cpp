@@ -1,5 +1,6 @@
 // The repair runner's cost: CPU and memory for a flood of tool output, measured against cat reading the
 // same stream, and CPU while a tool that has closed its output lingers before it exits.
+#include "BenchSupport.h"
 #include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
 
@@ -7,56 +8,16 @@
 #include <QEventLoop>
 #include <algorithm>
 #include <benchmark/benchmark.h>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
+
+using bench::ownCpuSeconds;
+using bench::resetPeakMemory;
+using bench::statusMiB;
 
 constexpr double kMiB = 1024.0 * 1024.0;
 // About 100 MiB of output: each flood list is some 240 bytes.
 constexpr const char* kFloodCount = "441000";
-
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double ownCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
-}
-
-// A line of /proc/self/status in MiB ("VmRSS", "VmHWM").
-double statusMiB(const char* field) {
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return 0;
-    char line[256];
-    double kib = 0;
-    while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, field, std::strlen(field)) == 0 && line[std::strlen(field)] == ':')
-            kib = std::atof(line + std::strlen(field) + 1);
-    std::fclose(status);
-    return kib / 1024.0;
-}
-
-// Starts the peak resident size afresh (Linux: "5" into clear_refs), so the peak of one run can be read.
-void resetPeakMemory() {
-    if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", refs);
-        std::fclose(refs);
-    }
-}
 
 // Counts what the runner delivers and stops the event loop at the end call.
 class BenchDelegate : public repair::RepairProgressDelegate {
@@ -90,37 +51,6 @@ private:
     bool m_succeeded = false;
 };
 
-// CPU of "cat > /dev/null" reading the simulator's output through a pipe, as the baseline.
-double catCpuSeconds() {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
-        return 0;
-    posix_spawn_file_actions_t toolActions, catActions;
-    posix_spawn_file_actions_init(&toolActions);
-    posix_spawn_file_actions_adddup2(&toolActions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&toolActions, pipeEnds[0]);
-    posix_spawn_file_actions_init(&catActions);
-    posix_spawn_file_actions_adddup2(&catActions, pipeEnds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addclose(&catActions, pipeEnds[1]);
-    posix_spawn_file_actions_addopen(&catActions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    char tool[] = VARNEL_SIM_PATH, verb[] = "repairPermissions", plist[] = "-plist", volume[] = "/";
-    char cat[] = "cat";
-    char* toolArgs[] = {tool, verb, plist, volume, nullptr};
-    char* catArgs[] = {cat, nullptr};
-    pid_t toolPid = 0, catPid = 0;
-    posix_spawn(&toolPid, tool, &toolActions, nullptr, toolArgs, environ);
-    posix_spawnp(&catPid, cat, &catActions, nullptr, catArgs, environ);
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    int status = 0;
-    rusage catUsage{};
-    waitpid(toolPid, &status, 0);
-    wait4(catPid, &status, 0, &catUsage);
-    posix_spawn_file_actions_destroy(&toolActions);
-    posix_spawn_file_actions_destroy(&catActions);
-    return cpuSeconds(catUsage);
-}
-
 void BM_FloodThroughRunner(benchmark::State& state) {
     setenv("VARNEL_SIM_MODE", "flood", 1);
     setenv("VARNEL_SIM_COUNT", kFloodCount, 1);
@@ -137,7 +67,7 @@ void BM_FloodThroughRunner(benchmark::State& state) {
         runnerCpu += ownCpuSeconds() - cpuBefore;
         peakAboveStart = std::max(peakAboveStart, statusMiB("VmHWM") - startResident);
         mib += static_cast<double>(delegate.characters()) / kMiB; // the output is ASCII: a byte per character
-        catCpu += catCpuSeconds();
+        catCpu += bench::catCpuSeconds(VARNEL_SIM_PATH);
     }
     state.counters["MiB_per_run"] = mib / static_cast<double>(state.iterations());
     state.counters["runner_ms_per_MiB"] = 1000 * runnerCpu / mib;

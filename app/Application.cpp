@@ -1,0 +1,120 @@
+#include "app/Application.h"
+
+#include "app/AppDelegate.h"
+#include "app/GroupDatabase.h"
+#include "app/MainWindow.h"
+#include "app/SingleInstance.h"
+#include "varnel/Config.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+void describeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        QCoreApplication::translate("main", "Repairs the permissions of the files on the start-up disk."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// --help and --version answer without a display, so they are read before the application object exists.
+std::optional<int> answerInformationalOptions(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    parser.parse(arguments); // errors are reported once the application object exists
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("Varnel %s\n", varnel::config::kVersion);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText().replace(QLatin1String("<executable_name>"),
+                                                        QStringLiteral("varnel"))),
+                   stdout);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+bool hasDisplay(int argc, char** argv) {
+#if defined(Q_OS_LINUX)
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
+            return true;
+    return false;
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return true;
+#endif
+}
+
+} // namespace
+
+namespace app {
+
+int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups) {
+    if (const std::optional<int> status = answerInformationalOptions(argc, argv))
+        return *status;
+    if (!hasDisplay(argc, argv)) {
+        std::fprintf(stderr,
+                     "varnel: no graphical display was found (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                     "Start Varnel from a desktop session, or under a virtual display: xvfb-run -a %s\n",
+                     argv[0]);
+        return 1;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Varnel"));
+    QApplication::setApplicationName(QStringLiteral("Varnel"));
+    QApplication::setApplicationVersion(QString::fromUtf8(varnel::config::kVersion));
+    QGuiApplication::setDesktopFileName(QLatin1String(AppDelegate::kBundleIdentifier));
+    // Closing the window leaves the program running; launching it again brings the window back.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QTranslator qtTranslations;
+    if (qtTranslations.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslations);
+
+    QCommandLineParser parser;
+    describeOptions(parser);
+    parser.process(application); // unknown options end the program with a message
+
+#if !defined(Q_OS_MACOS)
+    SingleInstance instance(QLatin1String(AppDelegate::kBundleIdentifier));
+    if (instance.start() == SingleInstance::Role::Secondary)
+        return 0;
+#endif
+
+    MainWindow window;
+    AppDelegate delegate;
+    delegate.connectOutlets(window);
+    if (groups)
+        delegate.setGroupDatabase(std::move(groups));
+#if defined(Q_OS_MACOS)
+    QObject::connect(&application, &QGuiApplication::applicationStateChanged, &delegate,
+                     [&](Qt::ApplicationState state) {
+                         if (state == Qt::ApplicationActive)
+                             delegate.applicationShouldHandleReopen(window.isVisible());
+                     });
+#else
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     [&] { delegate.applicationShouldHandleReopen(window.isVisible()); });
+#endif
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
+}
+
+} // namespace app

@@ -1,0 +1,229 @@
+// The application's own costs: process start to the first frame against a bare Qt window, the progress
+// path (runner, reading, controller and bar) against a bare XML scan of the same stream, and memory over
+// many runs.
+#include "BenchSupport.h"
+#include "app/AppDelegate.h"
+#include "app/GroupDatabase.h"
+#include "app/MainWindow.h"
+#include "repair/ProgressChunk.h"
+#include "repair/repairPermissions.h"
+#include "update/Updater.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <ctime>
+
+namespace {
+
+using bench::ownCpuSeconds;
+using bench::statusMiB;
+
+constexpr int kFloodLists = 200000;
+
+struct Everyone : app::GroupDatabase {
+    const char* const* membersOf(const char*) const override {
+        static const char* const members[] = {"bench", nullptr};
+        return members;
+    }
+    const char* loginName() const override { return "bench"; }
+};
+
+// Milliseconds from starting the program to the byte it writes at its first frame.
+double millisecondsToFirstFrame(const char* program, const QString& scratch) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("DISPLAY")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Its own runtime and settings folders: no other copy to find, nothing of the user's touched.
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), scratch);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), scratch);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QString::fromUtf8(program), {});
+    while (child.bytesAvailable() == 0 && child.waitForReadyRead(10000)) {
+    }
+    const double ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    child.waitForFinished(5000);
+    return child.readAll() == "F" ? ms : -1;
+}
+
+void BM_StartupToFirstFrame(benchmark::State& state) {
+    QTemporaryDir scratch;
+    double bare = 0, varnel = 0;
+    for (auto _ : state) {
+        const double b = millisecondsToFirstFrame(VARNEL_BARE_WINDOW, scratch.path());
+        const double v = millisecondsToFirstFrame(VARNEL_APP_WINDOW, scratch.path());
+        if (b < 0 || v < 0) {
+            state.SkipWithError("a program did not show its first frame");
+            return;
+        }
+        bare += b;
+        varnel += v;
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["bare_ms"] = bare / n;
+    state.counters["varnel_ms"] = varnel / n;
+    state.counters["ratio"] = varnel / bare;          // target: at most 1.3
+    state.counters["extra_ms"] = (varnel - bare) / n; // target: at most 15
+}
+BENCHMARK(BM_StartupToFirstFrame)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The real window and controller, driving the simulator.
+class Application {
+public:
+    Application() {
+        m_delegate.connectOutlets(m_window);
+        m_delegate.setGroupDatabase(std::make_unique<Everyone>());
+        m_delegate.setRepairToolPath(QStringLiteral(VARNEL_SIM_PATH));
+        m_delegate.applicationDidFinishLaunching();
+        update::Updater::updaterForBundle(QLatin1String(app::AppDelegate::kBundleIdentifier))
+            ->setAutomaticallyChecksForUpdates(false);
+    }
+    // One whole run, up to the end call; false when it did not get there in a minute.
+    bool run() {
+        m_delegate.btnScanAndFixClicked();
+        QElapsedTimer timer;
+        timer.start();
+        while (m_delegate.findChild<repair::repairPermissions*>() && timer.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return m_window.ui.pbProgress->value() == 100 && !m_delegate.findChild<repair::repairPermissions*>();
+    }
+
+private:
+    app::MainWindow m_window;
+    app::AppDelegate m_delegate;
+};
+
+// What the simulator writes in flood mode, split into its lists.
+std::vector<QByteArray> floodLists() {
+    QProcess sim;
+    sim.start(QStringLiteral(VARNEL_SIM_PATH),
+              {QStringLiteral("repairPermissions"), QStringLiteral("-plist"), QStringLiteral("/")});
+    sim.waitForFinished(60000);
+    const QByteArray all = sim.readAllStandardOutput();
+    std::vector<QByteArray> lists;
+    for (qsizetype from = 0; from < all.size();) {
+        const qsizetype end = all.indexOf("</plist>", from);
+        if (end < 0)
+            break;
+        lists.push_back(all.mid(from, end + 8 - from));
+        from = end + 8;
+    }
+    return lists;
+}
+
+// Counts what the runner delivers, reading progress as the controller does, or not at all.
+class ReadingDelegate : public repair::RepairProgressDelegate {
+public:
+    explicit ReadingDelegate(bool read)
+        : m_read(read) {}
+    void repairPermissionsProgress(repair::repairPermissions*, const QString& chunk) override {
+        if (m_read)
+            for (const auto& reading : m_stream.read(chunk))
+                m_last = reading.percentComplete.value_or(m_last);
+    }
+    void repairPermissionsFinished(repair::repairPermissions*, const repair::RepairOutcome&) override {
+        m_loop.quit();
+    }
+    void run() {
+        repair::repairPermissions runner(this, QStringLiteral(VARNEL_SIM_PATH));
+        if (runner.beginRepair(QStringLiteral("/")))
+            m_loop.exec();
+    }
+
+private:
+    bool m_read;
+    repair::ProgressStream m_stream;
+    std::ptrdiff_t m_last = 0;
+    QEventLoop m_loop;
+};
+
+void BM_ProgressPath(benchmark::State& state) {
+    qputenv("VARNEL_SIM_MODE", "flood");
+    qputenv("VARNEL_SIM_COUNT", QByteArray::number(kFloodLists));
+    const std::vector<QByteArray> lists = floodLists();
+    Application application;
+    double path = 0, scan = 0, runnerOnly = 0, runnerReading = 0, cat = 0, peak = 0;
+    for (auto _ : state) {
+        double before = ownCpuSeconds();
+        for (const QByteArray& list : lists) {
+            QXmlStreamReader xml(list);
+            while (!xml.atEnd())
+                xml.readNext();
+        }
+        scan += ownCpuSeconds() - before;
+
+        const double resident = statusMiB("VmRSS");
+        bench::resetPeakMemory();
+        before = ownCpuSeconds();
+        if (!application.run()) {
+            state.SkipWithError("the run did not complete");
+            return;
+        }
+        path += ownCpuSeconds() - before;
+        peak = std::max(peak, statusMiB("VmHWM") - resident);
+
+        before = ownCpuSeconds();
+        ReadingDelegate(false).run();
+        runnerOnly += ownCpuSeconds() - before;
+        before = ownCpuSeconds();
+        ReadingDelegate(true).run();
+        runnerReading += ownCpuSeconds() - before;
+        cat += bench::catCpuSeconds(VARNEL_SIM_PATH);
+    }
+    const double perList = 1e6 / static_cast<double>(lists.size() * state.iterations()); // µs per list
+    state.counters["lists"] = static_cast<double>(lists.size());
+    state.counters["path_us_per_list"] = path * perList;
+    state.counters["xml_scan_us_per_list"] = scan * perList;
+    state.counters["path_vs_scan"] = path / scan; // target: at most 2
+    state.counters["runner_us_per_list"] = runnerOnly * perList;
+    state.counters["runner_reading_us_per_list"] = runnerReading * perList;
+    state.counters["cat_us_per_list"] = cat * perList;
+    state.counters["peak_MiB_above_start"] = peak;
+    qunsetenv("VARNEL_SIM_COUNT");
+    qunsetenv("VARNEL_SIM_MODE");
+}
+BENCHMARK(BM_ProgressPath)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_HundredRuns(benchmark::State& state) {
+    qputenv("VARNEL_SIM_DURATION_MS", "0");
+    Application application;
+    double afterFirst = 0, afterAll = 0;
+    for (auto _ : state) {
+        if (!application.run()) {
+            state.SkipWithError("a run did not complete");
+            return;
+        }
+        if (afterFirst == 0)
+            afterFirst = statusMiB("VmRSS");
+    }
+    afterAll = statusMiB("VmRSS");
+    state.counters["MiB_after_first"] = afterFirst;
+    state.counters["MiB_after_all"] = afterAll;
+    state.counters["growth_MiB"] = afterAll - afterFirst; // target: within 2
+    qunsetenv("VARNEL_SIM_DURATION_MS");
+}
+BENCHMARK(BM_HundredRuns)->Iterations(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QStandardPaths::setTestModeEnabled(true); // the runs store their time in throw-away settings
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,54 @@
+// A program that ends the moment its first window paints, writing one byte to its standard output then:
+// bench_app times process start to first frame with it. Built twice: as the whole application (open to
+// every user) and, with VARNEL_BENCH_BARE, as a bare Qt window to compare with.
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
+#include <unistd.h>
+
+#ifndef VARNEL_BENCH_BARE
+#include "app/Application.h"
+#endif
+
+namespace {
+
+class FirstFrame : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow()) {
+            [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, "F", 1);
+            ::_exit(0);
+        }
+        return false;
+    }
+};
+
+void watchForTheFirstFrame() {
+    qApp->installEventFilter(new FirstFrame);
+}
+Q_COREAPP_STARTUP_FUNCTION(watchForTheFirstFrame)
+
+#ifndef VARNEL_BENCH_BARE
+struct Everyone : app::GroupDatabase {
+    const char* const* membersOf(const char*) const override {
+        static const char* const members[] = {"bench", nullptr};
+        return members;
+    }
+    const char* loginName() const override { return "bench"; }
+};
+#endif
+
+} // namespace
+
+int main(int argc, char** argv) {
+#ifdef VARNEL_BENCH_BARE
+    QApplication application(argc, argv);
+    QWidget window;
+    window.resize(500, 290);
+    window.show();
+    return QApplication::exec();
+#else
+    return app::runApplication(argc, argv, std::make_unique<Everyone>());
+#endif
+}
