@@ -100,7 +100,7 @@ int PermissionRepair::run() {
         return fail(kFailed, "rpm ended with " + failure + " while listing the packaged files");
 
     const std::string summary = repairer.differing() == 0
-                                    ? "Every packaged file has its packaged permissions."
+                                    ? "Found no file whose permissions differ."
                                     : "Repaired " + std::to_string(repairer.repaired()) + " of " +
                                           std::to_string(repairer.differing()) +
                                           " files whose permissions differed.";
