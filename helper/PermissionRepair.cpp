@@ -57,6 +57,10 @@ int PermissionRepair::run() {
     case RpmDatabase::Availability::Failed:
         return fail(kFailed, "rpm could not tell where the package database of " + m_volume + " is");
     }
+    // The listing starts beside the count: on a database of small packages starting rpm is most of the
+    // work, and the listing only waits (its pipe full) until the count is in.
+    if (!database.startListing())
+        return fail(kFailed, std::string("cannot start rpm: ") + std::strerror(errno));
     const std::optional<long> packages = database.countPackages();
     if (!packages)
         return fail(kFailed, "rpm could not read the package database of " + m_volume);
@@ -68,8 +72,6 @@ int PermissionRepair::run() {
     FileRepairer repairer(root.get(), accounts, reporter, hardLinksProtected());
     if (!reporter.message("Started repairing permissions on " + PlistReporter::quoted(m_volume)))
         return fail(kFailed, "cannot write the progress");
-    if (!database.startListing())
-        return fail(kFailed, std::string("cannot start rpm: ") + std::strerror(errno));
 
     std::string package;
     PackagedFile file;
