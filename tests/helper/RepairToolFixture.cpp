@@ -65,6 +65,10 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
     const int out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
     std::vector<std::string> argv = arguments, envp = environment;
     argv.insert(argv.begin(), program);
+    // The sanitizers' settings of the asan build reach the tool it built.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char* value = std::getenv(name))
+            envp.push_back(std::string(name) + "=" + value);
     std::vector<char*> args = pointers(argv), env = pointers(envp);
     const pid_t pid = ::fork();
     if (pid == 0) {

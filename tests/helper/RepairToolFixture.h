@@ -22,7 +22,8 @@ struct ToolRun {
     bool endsOnce() const;
 };
 
-// Runs `program` with exactly `environment`, as `user` when one is given (uid and gid), and waits.
+// Runs `program` with `environment` (and the sanitizers' settings, if any), as `user` when one is given (uid
+// and gid), and waits.
 ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment = {}, int user = -1);
 // The repair tool on a volume, with an environment of `environment` alone.
