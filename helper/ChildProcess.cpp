@@ -45,9 +45,12 @@ bool ChildProcess::start(const std::string& path, const std::vector<std::string>
     sigset_t all, none;
     sigfillset(&all);
     sigemptyset(&none);
-    int error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (!error && output == Output::Pipe)
-        error = posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    int error = 0;
+    if (output == Output::Pipe) {
+        error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (!error)
+            error = posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    }
     if (!error)
         error = posix_spawnattr_setsigdefault(&attributes, &all);
     if (!error)

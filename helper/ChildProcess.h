@@ -9,8 +9,10 @@
 namespace helper {
 
 // A program this tool starts: by absolute path (no PATH look-up, no shell), with exactly the environment
-// given (nothing of this process's own), standard input from /dev/null, every signal at its default and
-// none blocked, and standard error shared with this process so its complaints reach whoever runs us.
+// given (nothing of this process's own), every signal at its default and none blocked, and standard error
+// shared with this process so its complaints reach whoever runs us. With Output::Pipe its standard input
+// is /dev/null and its standard output a pipe to us; with Output::Inherit (pkexec, whose text agent may
+// need the terminal) it shares all three with us.
 class ChildProcess {
 public:
     enum class Output { Pipe, Inherit };

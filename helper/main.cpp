@@ -71,6 +71,9 @@ int elevate() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Descriptors the caller left open are no business of a process that may run as root, nor of rpm.
+    if (::close_range(3, ~0u, 0) != 0 && errno != ENOSYS && errno != EINVAL)
+        return complain(1, std::string("cannot close inherited descriptors: ") + std::strerror(errno));
     if (argc != 4 || std::string_view(argv[1]) != "repairPermissions" ||
         std::string_view(argv[2]) != "-plist")
         return complain(1, "usage: varnel-repair repairPermissions -plist <volume>");
