@@ -22,8 +22,8 @@ struct ToolRun {
     bool endsOnce() const;
 };
 
-// Runs `program` with `environment` (and the sanitizers' settings, if any), as `user` when one is given (uid
-// and gid), and waits.
+// Runs `program` with `environment` (and the sanitizers' settings, if any), as `user` when one is given
+// (uid and gid), and waits. Status 120: it could not become the user; 121: the program could not start.
 ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment = {}, int user = -1);
 // The repair tool on a volume, with an environment of `environment` alone.

@@ -298,13 +298,15 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
         GTEST_SKIP() << "needs root: rpm refuses to create a database in a root for another user";
     TemporaryFolder empty, initialised;
     ASSERT_EQ(rpm({"--root", initialised.path, "--initdb"}).status, 0);
+    const std::string fakeRpm = VARNEL_FAKE_RPM_DIR;
+    std::filesystem::remove_all(fakeRpm);
     const struct {
         std::string volume, tool;
         std::vector<std::string> environment;
     } cases[] = {
         {empty.path, VARNEL_REPAIR_TOOL, {}},
         {initialised.path, VARNEL_REPAIR_TOOL, {}},
-        // A caller under pkexec may repair "/": the variant without rpm shows it is accepted, and the
+        // A caller under pkexec may repair "/": the variant, without rpm, shows it is accepted, and the
         // running system is never touched.
         {"/", VARNEL_REPAIR_TOOL_TEST_VARIANT, {"PKEXEC_UID=1000"}},
     };
@@ -319,6 +321,18 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
     }
     // Asking rpm about a missing database would have made one: the tool did not ask.
     EXPECT_TRUE(std::filesystem::is_empty(empty.path));
+
+    // rpm gets a fixed environment, nothing of the tool's own.
+    std::filesystem::create_directories(fakeRpm);
+    std::ofstream(fakeRpm + "/rpm") << "#!/bin/sh\ncat /proc/$$/environ >'" << fakeRpm
+                                    << "/environment'\nexit 1\n";
+    std::filesystem::permissions(fakeRpm + "/rpm", std::filesystem::perms::owner_all);
+    const ToolRun failed =
+        repairTool(empty.path, {"PATH=/tmp/evil", "HOME=/tmp"}, VARNEL_REPAIR_TOOL_TEST_VARIANT);
+    EXPECT_EQ(failed.status, 3);
+    std::ifstream recorded(fakeRpm + "/environment", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(recorded), {}),
+              std::string("PATH=/usr/sbin:/usr/bin:/sbin:/bin\0LC_ALL=C\0", 44));
 }
 
 // The variant whose pkexec is a stand-in that records how it was started and exits as told.
@@ -335,6 +349,8 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
     };
     const std::string self = std::filesystem::canonical(VARNEL_REPAIR_TOOL_TEST_VARIANT);
     constexpr int kNobody = 65534;
+    if (runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {}, {}, kNobody).status == 121)
+        GTEST_SKIP() << "the user nobody cannot reach the build tree to run the tool";
     const struct {
         int pkexecStatus, status;
         const char* says;
