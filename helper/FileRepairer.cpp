@@ -67,6 +67,23 @@ std::string FileRepairer::modeString(unsigned mode) {
     return s;
 }
 
+UniqueFd FileRepairer::openPackaged(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const std::string_view folder =
+        slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+    const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        return openInRoot(m_rootFd, path);
+    if (!m_folder || folder != m_folderPath) {
+        m_folderPath.clear();
+        m_folder = openInRoot(m_rootFd, folder, true);
+        if (!m_folder)
+            return {};
+        m_folderPath = folder;
+    }
+    return UniqueFd(::openat(m_folder.get(), std::string(name).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+}
+
 bool FileRepairer::leaveAlone(std::string_view path, const std::string& why) {
     return m_reporter.message(PlistReporter::quoted(path) + " " + why);
 }
@@ -77,7 +94,7 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view package) {
         (type != S_IFREG && type != S_IFDIR))
         return true;
     const std::string_view path = file.path;
-    const UniqueFd fd = openInRoot(m_rootFd, path);
+    const UniqueFd fd = openPackaged(path);
     if (!fd) {
         if (errno == ENOENT)
             return (file.flags & PackagedFile::kFlagMissingOk) ||

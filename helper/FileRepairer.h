@@ -3,6 +3,7 @@
 #include "helper/AccountDatabase.h"
 #include "helper/PlistReporter.h"
 #include "helper/RpmDatabase.h"
+#include "helper/UniqueFd.h"
 
 #include <string>
 #include <string_view>
@@ -48,7 +49,13 @@ private:
     // Applies owner, group and mode to the object behind `fd`; an empty text or why it failed.
     std::string apply(int fd, const struct stat& found, uid_t uid, gid_t gid, unsigned mode);
 
+    // The descriptor of a file's object, through the folder of the file before when it is the same: a
+    // package's files come sorted, so most share their folder with the one before.
+    UniqueFd openPackaged(std::string_view path);
+
     int m_rootFd;
+    std::string m_folderPath; // the folder m_folder was opened as
+    UniqueFd m_folder;
     const AccountDatabase& m_accounts;
     PlistReporter& m_reporter;
     bool m_hardLinksProtected;

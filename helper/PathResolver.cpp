@@ -32,7 +32,7 @@ void pushComponents(std::vector<std::string>& pending, std::string_view path) {
 
 } // namespace
 
-UniqueFd openInRoot(int rootFd, std::string_view path) {
+UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast) {
     std::vector<UniqueFd> folders; // the folders walked from the top down; the last is the current one
     std::vector<std::string> pending;
     pushComponents(pending, path);
@@ -47,7 +47,7 @@ UniqueFd openInRoot(int rootFd, std::string_view path) {
             continue;
         }
         UniqueFd next(::openat(current(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (!next || pending.empty())
+        if (!next || (pending.empty() && !followLast))
             return next;
         struct stat st {};
         if (::fstat(next.get(), &st) != 0)

@@ -14,9 +14,12 @@ namespace helper {
 // target starts again at rootFd, and ".." never climbs above it. So "/lib -> usr/lib" in a temporary
 // root leads into that root, never into the running system's /usr/lib.
 //
+// With `followLast` the last component is walked like the others, so the result is always a folder
+// (a link root owns is followed to it).
+//
 // An empty descriptor with errno set on failure (ENOENT for a missing file, ELOOP for a link it refuses
 // or too many links).
-UniqueFd openInRoot(int rootFd, std::string_view path);
+UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast = false);
 
 // The same object opened for reading, when it is a regular file; an empty descriptor otherwise.
 UniqueFd openFileInRoot(int rootFd, std::string_view path);

@@ -53,6 +53,10 @@ RpmDatabase::RpmDatabase(std::string rpmPath, std::string root)
     , m_root(std::move(root)) {}
 
 std::vector<std::string> RpmDatabase::commandLine(std::vector<std::string> query) const {
+    // Once found, the database is named outright: the queries read the very one that was checked, and
+    // rpm need not work its place out again (Debian's rpm starts a shell for that).
+    if (!m_databaseFolder.empty())
+        query.insert(query.begin(), {"--dbpath", m_databaseFolder});
     query.insert(query.begin(), {"--root", m_root});
     return query;
 }
@@ -71,8 +75,10 @@ RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
     for (const char* name : kDatabaseFiles) {
         const UniqueFd file = openInRoot(rootFd, folder + "/" + name);
         struct stat st {};
-        if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode))
+        if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+            m_databaseFolder = folder;
             return Availability::Present;
+        }
     }
     return Availability::NoDatabase;
 }

@@ -57,6 +57,7 @@ private:
     std::vector<std::string> commandLine(std::vector<std::string> query) const;
 
     std::string m_rpmPath, m_root;
+    std::string m_databaseFolder; // inside the root; set once availability() found the database
     ChildProcess m_listing;
     char m_buffer[65536];
     size_t m_position = 0, m_length = 0;
