@@ -15,9 +15,9 @@ namespace helper {
 //
 // Only regular files and folders in the normal state that are not %ghost are looked at, and only when
 // they exist with the packaged type. The file's content is never touched, a missing file is never
-// created, and a link is never followed (the file is opened as itself, without following a link in any
-// component rpm does not trust; see openInRoot), so a packaged file replaced by a link to a file
-// elsewhere leaves that other file alone. Every change is made on the descriptor of the object that was
+// created, and a packaged file replaced by a link leaves the link's target alone: the file is opened as
+// itself, never through a link in its last component (links in the folders above it are followed only
+// when root owns them; see openInRoot). Every change is made on the descriptor of the object that was
 // checked, never again by name: owner and group first (which clears set-ID bits and capabilities), then
 // the mode, then the capability the file carried before.
 //
