@@ -1,0 +1,42 @@
+#pragma once
+
+#include "helper/UniqueFd.h"
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace helper {
+
+// A program this tool starts: by absolute path (no PATH look-up, no shell), with exactly the environment
+// given (nothing of this process's own), every signal at its default and none blocked, and standard error
+// shared with this process so its complaints reach whoever runs us. With Output::Pipe its standard input
+// is /dev/null and its standard output a pipe to us; with Output::Inherit (pkexec, whose text agent may
+// need the terminal) it shares all three with us.
+class ChildProcess {
+public:
+    enum class Output { Pipe, Inherit };
+
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // Kills a child still running (SIGKILL) and waits for it.
+    ~ChildProcess();
+
+    // False with errno set when the program could not be started (ENOENT: it is not there).
+    bool start(const std::string& path, const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment, Output output = Output::Pipe);
+    // The read end of the child's standard output (Output::Pipe).
+    int output() const { return m_output.get(); }
+    // Waits for the child; its wait status.
+    int wait();
+
+private:
+    pid_t m_pid = -1;
+    UniqueFd m_output;
+};
+
+// How a wait status reads in a message: "status 3", "signal 9".
+std::string describeWaitStatus(int status);
+
+} // namespace helper
