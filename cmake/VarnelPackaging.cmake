@@ -44,4 +44,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
+# rpm: varnel-<version>-<release>.<arch>.rpm, where rpmbuild is installed (the repair tool is what makes
+# Varnel work on rpm systems).
+include(${CMAKE_CURRENT_LIST_DIR}/VarnelRpmPackage.cmake)
+find_program(VARNEL_RPMBUILD rpmbuild)
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND VARNEL_RPMBUILD)
+    list(APPEND CPACK_GENERATOR RPM)
+endif()
+
 include(CPack)

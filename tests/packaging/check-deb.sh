@@ -45,7 +45,7 @@ for library in 'libc6' 'libstdc\+\+6' 'libqt6core6.*' 'libqt6gui6.*' 'libqt6widg
     grep -Eqx "$library" <<<"$names" || fail "Depends names no $library: '$depends'"
 done
 
-# The contents: regular files exactly as listed, under /usr, root's, executables 755 and data 644.
+# The contents: regular files exactly as listed, under /usr, root's, programs 755 and data 644.
 contents=$(dpkg-deb --contents "$deb")
 expected=$(sed -e '/^#/d' -e '/^$/d' -e "s/@ID@/$id/g" -e 's|^|./usr/|' "$here/installed-files.txt" | sort)
 actual=$(awk '$1 !~ /^d/ { print $6 }' <<<"$contents" | sort)
@@ -55,8 +55,8 @@ if [ "$expected" != "$actual" ]; then
 fi
 awk '$6 !~ /^\.\/usr\// && $6 != "./" { print "FAIL: outside /usr: " $6; bad = 1 }
      $2 != "root/root" { print "FAIL: not root'\''s: " $6; bad = 1 }
-     $1 ~ /^-/ && $6 ~ /\/bin\// && $1 != "-rwxr-xr-x" { print "FAIL: not 755: " $6; bad = 1 }
-     $1 ~ /^-/ && $6 !~ /\/bin\// && $1 != "-rw-r--r--" { print "FAIL: not 644: " $6; bad = 1 }
+     $1 ~ /^-/ && $6 ~ /\/(bin|libexec)\// && $1 != "-rwxr-xr-x" { print "FAIL: not 755: " $6; bad = 1 }
+     $1 ~ /^-/ && $6 !~ /\/(bin|libexec)\// && $1 != "-rw-r--r--" { print "FAIL: not 644: " $6; bad = 1 }
      END { exit bad }' <<<"$contents" || failures=$((failures + 1))
 
 [ "$failures" -eq 0 ] || exit 1
