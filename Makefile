@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs under `make fuzz`.
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps run test asan bench fuzz screenshots format clean
+.PHONY: all deps run test asan bench package fuzz screenshots format clean
 
 all: test
 
@@ -31,6 +31,11 @@ bench: deps
 	cmake --build --preset release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do \
 		[ -x "$$b" ] || continue; echo "== $$b"; "$$b" || exit 1; done
+
+# The Debian package, build/package/varnel_<version>_<arch>.deb, from an optimised build (the package preset).
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
 
 fuzz:
 	@scripts/install-deps --fuzz

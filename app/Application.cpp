@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/AppDelegate.h"
+#include "app/AppIcon.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
@@ -13,8 +14,13 @@
 #include <QTranslator>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 namespace {
+
+// The desktop entry, metainfo and icons are installed under the build's application id; the program must
+// announce the same one or desktops cannot match its windows to its entry.
+static_assert(std::string_view(app::AppDelegate::kBundleIdentifier) == varnel::config::kAppId);
 
 void describeOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(
@@ -80,6 +86,7 @@ int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups)
     QApplication::setApplicationName(QStringLiteral("Varnel"));
     QApplication::setApplicationVersion(QString::fromUtf8(varnel::config::kVersion));
     QGuiApplication::setDesktopFileName(QLatin1String(AppDelegate::kBundleIdentifier));
+    QApplication::setWindowIcon(applicationIcon());
     // Closing the window leaves the program running; launching it again brings the window back.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -1,6 +1,7 @@
 // Writes screenshots of the main window and its alerts to a folder, for people to look at:
 // `make screenshots` runs it under a virtual X server. It is not a test and asserts nothing.
 #include "app/AppDelegate.h"
+#include "app/AppIcon.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "dateutil/Clock.h"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("VarnelScreenshots"));
     QApplication::setApplicationName(QStringLiteral("VarnelScreenshots"));
+    QApplication::setWindowIcon(app::applicationIcon()); // as the program does: the alerts show it
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots"));
     QDir().mkpath(dir.path());
     dateutil::ScopedClock clock(kNow);
