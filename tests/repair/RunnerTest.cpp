@@ -1,4 +1,5 @@
 // The runner against real child processes: small shell scripts standing in for the repair tool.
+#include "../common/PeakMemory.h"
 #include "RunnerFixture.h"
 
 #include <QCoreApplication>
@@ -171,20 +172,6 @@ bool gone(pid_t pid) {
     return fields.mid(fields.lastIndexOf(')') + 2, 1) == "Z";
 }
 
-// The most memory the process has held since the last reset, in KiB.
-long peakMemoryKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    const QByteArray text = status.readAll();
-    const qsizetype at = text.indexOf("VmHWM:");
-    return text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLong();
-}
-
-void resetPeakMemory() {
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    ASSERT_TRUE(clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1);
-}
-
 // However a run is ended early (cancelled, destroyed, destroyed from inside the delegate's first call),
 // the tool and everything it started are gone within the bound, nothing is said, nothing the tool still
 // writes is kept, and a cancelled runner starts again.
@@ -210,7 +197,7 @@ TEST_F(RunnerTest, EndingARunEarlyEndsTheToolAndWhatItStartedSilently) {
             rec.onChunk = [&](repairPermissions*) { runner.reset(); };
         ASSERT_TRUE(QTest::qWaitFor([&] { return !rec.calls.empty(); }, 5000));
         release();
-        resetPeakMemory();
+        ASSERT_TRUE(resetPeakMemory());
         const long memoryBefore = peakMemoryKiB();
         QElapsedTimer clock;
         clock.start();

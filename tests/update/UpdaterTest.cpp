@@ -1,10 +1,10 @@
 // The client end to end against a local HTTP server: outcomes and limits as the user sees them, scheduling.
 #include "update/Updater.h"
 
+#include "../common/PeakMemory.h"
 #include "FeedServer.h"
 #include "dateutil/Clock.h"
 #include "update/MessageBoxPresenter.h"
-#include "varnel/Config.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,7 +23,7 @@ using update::Updater;
 using Outcome = CheckResult::Outcome;
 using Failure = CheckResult::Failure;
 
-const QString kCurrent = QString::fromUtf8(varnel::config::kVersion);
+constexpr char16_t kBuild[] = u"100";
 
 QByteArray feedOf(const QString& items, const QString& prefix = QStringLiteral("sparkle")) {
     return QStringLiteral(
@@ -63,6 +64,17 @@ protected:
         // Settings of its own, so test processes that run side by side never share the stored time.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
         m_updater.setTransferTimeout(std::chrono::milliseconds(300));
+        m_updater.setBuildVersion(QString::fromUtf16(kBuild));
+        // The local servers are reached directly, whatever proxy this machine sets.
+        for (const char* name : kProxyVariables) {
+            m_savedProxies.push_back(qgetenv(name));
+            qunsetenv(name);
+        }
+    }
+    void TearDown() override {
+        for (std::size_t i = 0; i < std::size(kProxyVariables); ++i)
+            if (!m_savedProxies[i].isNull())
+                qputenv(kProxyVariables[i], m_savedProxies[i]);
     }
     CheckResult check(const QUrl& feed) {
         m_updater.setFeedURL(feed);
@@ -73,6 +85,9 @@ protected:
         return spy.takeFirst().at(0).value<CheckResult>();
     }
 
+    static constexpr const char* kProxyVariables[] = {"http_proxy", "https_proxy", "no_proxy",
+                                                      "HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY"};
+    std::vector<QByteArray> m_savedProxies;
     QTemporaryDir m_settingsDir;
     LinkCatcher m_links;
     FeedServer m_server;
@@ -81,19 +96,22 @@ protected:
 
 // Each outcome in its own plain-text dialog; a newer version offers its download page if that is a web page.
 TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
-    m_server.serve("/newer", 200, release("99.0"));
-    m_server.serve("/same", 200, release(kCurrent));
-    m_server.serve("/older", 200, release("0.1"));
+    m_server.serve("/newer", 200, release("199"));
+    m_server.serve("/same", 200, release(QString::fromUtf16(kBuild)));
+    m_server.serve("/older", 200, release("99"));
+    QFile sample(QStringLiteral(VARNEL_SAMPLE_FEED)); // build numbers as versions, short versions shown
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    m_server.serve("/sample", 200, sample.readAll());
     // Versions as element and as attribute; the version shown is not read as markup.
-    m_server.serve("/several", 200, feedOf(R"(<item><sparkle:version>2.0</sparkle:version></item>
-        <item><enclosure sparkle:version="3.0" sparkle:shortVersionString="&lt;b&gt;3&lt;/b&gt;"/></item>
-        <item><sparkle:version>0.5</sparkle:version></item>)"));
+    m_server.serve("/several", 200, feedOf(R"(<item><sparkle:version>200</sparkle:version></item>
+        <item><enclosure sparkle:version="300" sparkle:shortVersionString="&lt;b&gt;3&lt;/b&gt;"/></item>
+        <item><sparkle:version>5</sparkle:version></item>)"));
     // Matched by namespace: the familiar prefix bound to another namespace is ignored.
     m_server.serve("/prefix", 200,
-                   feedOf(R"(<item><su:version>4.0</su:version></item>
-        <item xmlns:sparkle="urn:other"><sparkle:version>8.0</sparkle:version></item>)",
+                   feedOf(R"(<item><su:version>400</su:version></item>
+        <item xmlns:sparkle="urn:other"><sparkle:version>800</sparkle:version></item>)",
                           "su"));
-    m_server.serve("/unsafe", 200, feedOf(R"(<item><sparkle:version>99.0</sparkle:version>
+    m_server.serve("/unsafe", 200, feedOf(R"(<item><sparkle:version>199</sparkle:version>
         <link>javascript:alert(1)</link><enclosure url="file:///etc/passwd"/></item>)"));
     m_server.serve("/moved", 301, "", "Location: /newer\r\n");
     m_server.serve("/loop", 302, "", "Location: /loop\r\n");
@@ -111,11 +129,14 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
         Failure failure = Failure::None;
         const char* offered = "";
         const char* buttons = "OK";
+        const char16_t* build = kBuild;
     } cases[] = {
         // clang-format off
-        {"/newer", newer, {}, "99.0", "Download Close"}, {"/moved", newer, {}, "99.0", "Download Close"},
-        {"/several", newer, {}, "<b>3</b>", "Close"}, {"/prefix", newer, {}, "4.0", "Close"},
-        {"/unsafe", newer, {}, "99.0", "Close"}, {"/same", current}, {"/older", current},
+        {"/newer", newer, {}, "199", "Download Close"}, {"/moved", newer, {}, "199", "Download Close"},
+        {"/sample", newer, {}, "1.1.0 is now available; you have 1.0.0", "Download Close", u"100"},
+        {"/sample", current, {}, "", "OK", u"110"}, {"/sample", current, {}, "", "OK", u"111"},
+        {"/several", newer, {}, "<b>3</b>", "Close"}, {"/prefix", newer, {}, "400", "Close"},
+        {"/unsafe", newer, {}, "199", "Close"}, {"/same", current}, {"/older", current},
         {"/missing", failed, Failure::HttpStatus}, {"/loop", failed, Failure::Redirect},
         {"/local", failed, Failure::Redirect}, {"/stall", failed, Failure::Timeout},
         {"/declared", failed, Failure::TooLarge}, {"/streamed", failed, Failure::TooLarge},
@@ -125,6 +146,7 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
     }; // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.feed.toStdString());
+        m_updater.setBuildVersion(QString::fromUtf16(c.build));
         const CheckResult result = check(c.feed.startsWith('/') ? m_server.url(c.feed) : QUrl(c.feed));
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(result.failure, c.failure);
@@ -139,7 +161,8 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
         EXPECT_EQ(buttons.join(' '), c.buttons);
         box->buttons().constFirst()->click();
     }
-    EXPECT_EQ(m_links.opened, QList<QUrl>(2, QUrl("https://example.test/get")));
+    EXPECT_EQ(m_links.opened, QList<QUrl>({QUrl("https://example.test/get"), QUrl("https://example.test/get"),
+                                           QUrl("https://www.varnel.app/download")}));
 }
 
 TEST_F(UpdaterTest, AskingDuringACheckJoinsIt) {
@@ -159,7 +182,7 @@ TEST_F(UpdaterTest, AskingDuringACheckJoinsIt) {
 
 TEST_F(UpdaterTest, SystemProxyCarriesTheRequest) {
     FeedServer proxy;
-    proxy.serve("http://feed.invalid/updates", 200, release("99.0"));
+    proxy.serve("http://feed.invalid/updates", 200, release("199"));
     qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
     const CheckResult result = check(QUrl("http://feed.invalid/updates")); // resolvable by the proxy only
     qunsetenv("http_proxy");
@@ -170,8 +193,8 @@ TEST_F(UpdaterTest, SystemProxyCarriesTheRequest) {
 TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
     constexpr double now = 1'800'000'000, day = 86400;
     const dateutil::ScopedClock clock(now);
-    m_server.serve("/same", 200, release(kCurrent));
-    m_server.serve("/newer", 200, release("99.0", m_server.url("/download").toString()));
+    m_server.serve("/same", 200, release(QString::fromUtf16(kBuild)));
+    m_server.serve("/newer", 200, release("199", m_server.url("/download").toString()));
     const struct {
         const char* target;
         std::optional<double> lastCheck; // as stored before start-up
@@ -182,8 +205,8 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
         // clang-format off
         {"/same", std::nullopt, true, false, now, now + day}, // never checked: due at once
         {"/newer", now - day, true, true, now, now + day},
-        {"/missing", now - day - 1, true, false, now - day - 1, now + day}, // failed: silent, no retry at once
-        {"/missing", now + 365 * day, true, false, now + 365 * day, now + day}, // the clock was set back
+        {"/missing", now - day - 1, true, false, now - day - 1, now + 900}, // failed: silent, retried soon
+        {"/missing", now + 365 * day, true, false, now + 365 * day, now + 900}, // the clock was set back
         {"/never", now - 3600, false, false, now - 3600, now - 3600 + day},     // recent: not due
     }; // clang-format on
     for (const auto& c : cases) {
@@ -192,6 +215,7 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
         if (c.lastCheck)
             QSettings().setValue(QLatin1String(Updater::kLastCheckKey), *c.lastCheck);
         Updater updater;
+        updater.setBuildVersion(QString::fromUtf16(kBuild));
         updater.setFeedURL(m_server.url(QString::fromLatin1(c.target)));
         updater.setUpdateCheckInterval(day);
         updater.setAutomaticallyDownloadsUpdates(true); // recorded only: nothing is ever downloaded
@@ -205,12 +229,55 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
     EXPECT_EQ(m_server.requests, 4); // the feed of each check, never the download
 }
 
-TEST_F(UpdaterTest, IntervalIgnoresNonsenseAndHasAFloor) {
-    for (const double bad : {0.0, -5.0, std::nan(""), HUGE_VAL})
-        m_updater.setUpdateCheckInterval(bad);
-    EXPECT_EQ(m_updater.updateCheckInterval(), 86400);
-    m_updater.setUpdateCheckInterval(1);
-    EXPECT_EQ(m_updater.updateCheckInterval(), Updater::kMinimumCheckInterval);
+// With the clock pinned and moved on by hand: failed automatic checks are retried after 15 minutes, then
+// an hour, then the interval, all silently; a successful one returns to the interval. The schedule's
+// timer, made to fire, checks only once the time has come.
+TEST_F(UpdaterTest, FailedAutomaticChecksAreRetriedSoonerUntilOneSucceeds) {
+    double now = 1'800'000'000;
+    const dateutil::ScopedClock clock([&now] { return now; });
+    constexpr double day = 86400;
+    const QUrl feed = m_server.url("/feed");
+    m_updater.setFeedURL(feed);
+    m_updater.setUpdateCheckInterval(std::nan("")); // ignored: the daily default holds
+    auto* schedule = m_updater.findChild<QTimer*>(QStringLiteral("schedule"));
+    ASSERT_TRUE(schedule);
+    QSignalSpy spy(&m_updater, &Updater::checkFinished);
+    const struct {
+        int status; // of the feed for this check
+        double wait;
+    } checks[] = {{404, 900}, {404, 3600}, {404, day}, {200, day}, {404, 900}};
+    m_server.serve("/feed", checks[0].status, release(QString::fromUtf16(kBuild)));
+    m_updater.setAutomaticallyChecksForUpdates(true); // never checked before: due at once
+    for (std::size_t i = 0; i < std::size(checks); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(spy.wait(2000));
+        EXPECT_EQ(spy.takeFirst().at(0).value<CheckResult>().outcome,
+                  checks[i].status == 200 ? Outcome::UpToDate : Outcome::Failed);
+        EXPECT_FALSE(dialogOf(m_updater));
+        EXPECT_EQ(m_updater.nextUpdateCheckDate(), now + checks[i].wait);
+        EXPECT_NEAR(schedule->remainingTime(), checks[i].wait * 1000, 1000);
+        now += checks[i].wait - 1;
+        schedule->start(0);
+        EXPECT_FALSE(spy.wait(100));
+        EXPECT_NEAR(schedule->remainingTime(), 1000, 500);
+        now += 1;
+        if (i + 1 < std::size(checks))
+            m_server.serve("/feed", checks[i + 1].status, release(QString::fromUtf16(kBuild)));
+        schedule->start(0);
+    }
+    EXPECT_EQ(Updater::lastUpdateCheckDate(), 1'800'000'000 + 900 + 3600 + day);
+}
+
+// An endless body is abandoned once it passes the limit; the network layer does not buffer it meanwhile.
+TEST_F(UpdaterTest, AnEndlessFeedKeepsMemoryBounded) {
+    m_server.serve("/same", 200, release(QString::fromUtf16(kBuild)));
+    m_server.flood("/endless");
+    m_updater.setPresenter(nullptr);
+    EXPECT_EQ(check(m_server.url("/same")).outcome, Outcome::UpToDate); // the network layer is warm
+    ASSERT_TRUE(resetPeakMemory());
+    const long before = peakMemoryKiB();
+    EXPECT_EQ(check(m_server.url("/endless")).failure, Failure::TooLarge);
+    EXPECT_LT(peakMemoryKiB() - before, 8 * 1024);
 }
 
 TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplication) {
