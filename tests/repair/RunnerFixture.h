@@ -62,10 +62,11 @@ struct Recorder : repair::RepairProgressDelegate {
 // Writes tool scripts to a scratch folder and starts them on fresh runners.
 class RunnerTest : public testing::Test {
 protected:
-    QString script(const QByteArray& body, const QString& name = QStringLiteral("tool")) {
+    QString script(const QByteArray& body, const QString& name = QStringLiteral("tool"),
+                   const QByteArray& firstLine = "#!/bin/sh\n") {
         QFile file(m_dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("#!/bin/sh\n" + body + "\n");
+        file.write(firstLine + body + "\n");
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         return file.fileName();
     }

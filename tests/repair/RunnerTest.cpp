@@ -59,22 +59,14 @@ TEST_F(RunnerTest, KeepsSplitCharactersWholeAndNeverTakesBadBytesForTheEnd) {
 
 TEST_F(RunnerTest, AToolThatCannotBeLaunchedLeavesAReadyRunnerThatHoldsNothing) {
     const QString tool = m_dir.filePath(QStringLiteral("tool"));
-    const auto writeTool = [&](const QByteArray& text, QFileDevice::Permissions permissions) {
-        QFile file(tool);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        file.setPermissions(permissions);
-    };
-    constexpr auto readWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     const struct {
         std::function<void()> breakTool;
         const char* reason;
     } cases[] = {
         {[] {}, "does not exist"},
         {[&] { QDir(m_dir.path()).mkdir(QStringLiteral("tool")); }, "is a folder"},
-        {[&] { writeTool("#!/bin/sh\n", readWrite); }, "is not executable"},
-        {[&] { writeTool("exit 0\n", readWrite | QFileDevice::ExeOwner); },
-         "is not a program this system can run"},
+        {[&] { QFile::setPermissions(script("exit 0"), QFileDevice::ReadOwner); }, "is not executable"},
+        {[&] { script("exit 0", QStringLiteral("tool"), ""); }, "is not a program this system can run"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -135,21 +127,17 @@ TEST_F(RunnerTest, ADelegateMayCancelOrStartAgainFromInsideEveryCall) {
         Recorder rec;
         repairPermissions runner(&rec, tool);
         bool acted = false;
-        const auto act = [&](repairPermissions* r) {
-            if (std::exchange(acted, true))
+        rec.onChunk = rec.onEnd = [&](repairPermissions* r) {
+            const auto& call = rec.calls.back();
+            if ((call.isEnd             ? End
+                 : call.chunk.isEmpty() ? EndOfOutput
+                                        : Piece) != c.where ||
+                std::exchange(acted, true))
                 return;
             if (c.cancel)
                 r->cancelRepair();
             else
                 EXPECT_EQ(r->beginRepair(QStringLiteral("/")), c.where == End);
-        };
-        rec.onChunk = [&](repairPermissions* r) {
-            if ((c.where == EndOfOutput) == rec.calls.back().chunk.isEmpty() && c.where != End)
-                act(r);
-        };
-        rec.onEnd = [&](repairPermissions* r) {
-            if (c.where == End)
-                act(r);
         };
         ASSERT_TRUE(runner.beginRepair(QStringLiteral("/")));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning() && rec.ends == c.ends; }, 5000));
@@ -246,14 +234,11 @@ TEST_F(RunnerTest, NothingWaitsForAToolThatOutlivesItsKill) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(QStringLiteral("/proc/") + pid); }, 10000));
 
     QProcess probe;
-    probe.setProcessEnvironment([] {
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VARNEL_EXIT_PROBE"), QStringLiteral("1"));
-        return env;
-    }());
+    qputenv("VARNEL_EXIT_PROBE", "1");
     clock.restart();
     probe.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--gtest_filter=RunnerTest.NothingWaitsForAToolThatOutlivesItsKill")});
+    qunsetenv("VARNEL_EXIT_PROBE");
     ASSERT_TRUE(probe.waitForFinished(20000));
     EXPECT_EQ(probe.exitCode(), 0) << probe.readAll().toStdString();
     EXPECT_LT(clock.elapsed(), 4500);
