@@ -206,35 +206,31 @@ TEST_F(RunnerTest, EndingARunEarlyEndsTheToolAndWhatItStartedSilently) {
 }
 
 // A tool that not even the kill ends at once is left to go in its own time, in the application and at
-// its exit: neither waits for it.
+// its exit: neither waits for it, and once it has gone nothing of it is held.
 TEST_F(RunnerTest, NothingWaitsForAToolThatOutlivesItsKill) {
-    static Recorder rec; // outlives the application object, which owns the runner in the second part
-    const QString tool = QStringLiteral(VARNEL_STUBBORN_TOOL_PATH);
-    const auto startStubborn = [&](repairPermissions* runner) {
-        rec.calls.clear();
+    static Recorder rec; // outlives the application object, which owns the runner in the exit probe
+    const auto start = [&](repairPermissions* runner) {
         EXPECT_TRUE(runner->beginRepair(QStringLiteral("/")));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !rec.calls.empty(); }, 5000));
         return rec.joined().trimmed();
     };
-    if (qEnvironmentVariableIsSet("VARNEL_EXIT_PROBE")) { // the second part: quit with an Active runner
-        startStubborn(new repairPermissions(&rec, tool, qApp));
-        return;
-    }
-    auto runner = std::make_unique<repairPermissions>(&rec, tool);
-    const QString pid = startStubborn(runner.get());
+    if (qEnvironmentVariableIsSet("VARNEL_EXIT_PROBE")) // quits with an Active runner
+        return void(start(new repairPermissions(&rec, QStringLiteral(VARNEL_STUBBORN_TOOL_PATH), qApp)));
+    const auto descriptors = openDescriptors();
+    auto runner = std::make_unique<repairPermissions>(&rec, QStringLiteral(VARNEL_STUBBORN_TOOL_PATH));
+    const QString pid = start(runner.get());
     if (pid == QStringLiteral("untraceable"))
         GTEST_SKIP() << "this system lets no process trace another, so none outlives its kill";
     QElapsedTimer clock;
     clock.start();
     runner.reset();
     EXPECT_LT(clock.elapsed(), 2500);
-    EXPECT_FALSE(gone(pid.toInt())); // held at its exit: not ended yet
+    EXPECT_TRUE(QFile::exists(QStringLiteral("/proc/") + pid)); // held at its exit, not gone yet
+    EXPECT_TRUE(QTest::qWaitFor([&] { return openDescriptors() == descriptors; }, 10000));
     EXPECT_EQ(rec.calls.size(), 1u);
-    // Once it does end, it is reaped.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(QStringLiteral("/proc/") + pid); }, 10000));
 
-    QProcess probe;
     qputenv("VARNEL_EXIT_PROBE", "1");
+    QProcess probe;
     clock.restart();
     probe.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--gtest_filter=RunnerTest.NothingWaitsForAToolThatOutlivesItsKill")});

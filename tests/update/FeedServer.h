@@ -22,13 +22,11 @@ public:
                 ++requests;
                 if (m_floods.contains(m_pending[socket].split(' ').value(1))) {
                     socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
-                    const auto topUp = [socket] {
-                        static const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
-                        while (socket->isValid() && socket->bytesToWrite() < 4 * chunk.size())
-                            socket->write(chunk);
-                    };
-                    connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
-                    return topUp();
+                    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+                        if (socket->bytesToWrite() < 0x40000) // a chunk of 64 KiB
+                            socket->write("10000\r\n" + QByteArray(0x10000, 'x') + "\r\n");
+                    });
+                    return;
                 }
                 const QByteArray answer =
                     m_answers.value(m_pending[socket].split(' ').value(1),

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QProcessEnvironment>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -60,19 +61,17 @@ public:
 
 // Clears this machine's proxy settings while it lives, so that the local servers are reached directly.
 struct NoProxy {
-    static constexpr const char* kNames[] = {"http_proxy", "https_proxy", "no_proxy",
-                                             "HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY"};
-    QByteArray saved[std::size(kNames)];
+    const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
+    const QStringList names = {"http_proxy", "https_proxy", "no_proxy",
+                               "HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY"};
     NoProxy() {
-        for (std::size_t i = 0; i < std::size(kNames); ++i) {
-            saved[i] = qgetenv(kNames[i]);
-            qunsetenv(kNames[i]);
-        }
+        for (const QString& name : names)
+            qunsetenv(name.toLatin1());
     }
     ~NoProxy() {
-        for (std::size_t i = 0; i < std::size(kNames); ++i)
-            if (!saved[i].isNull())
-                qputenv(kNames[i], saved[i]);
+        for (const QString& name : names)
+            if (saved.contains(name))
+                qputenv(name.toLatin1(), saved.value(name).toLocal8Bit());
     }
 };
 
@@ -239,39 +238,36 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
 // an hour, then the interval, all silently; a successful one returns to the interval. The schedule's
 // timer, made to fire, checks only once the time has come.
 TEST_F(UpdaterTest, FailedAutomaticChecksAreRetriedSoonerUntilOneSucceeds) {
-    double now = 1'800'000'000;
+    constexpr double start = 1'800'000'000, day = 86400;
+    double now = start;
     const dateutil::ScopedClock clock([&now] { return now; });
-    constexpr double day = 86400;
-    const QUrl feed = m_server.url("/feed");
-    m_updater.setFeedURL(feed);
+    m_updater.setFeedURL(m_server.url("/feed"));
     m_updater.setUpdateCheckInterval(std::nan("")); // ignored: the daily default holds
     auto* schedule = m_updater.findChild<QTimer*>(QStringLiteral("schedule"));
     ASSERT_TRUE(schedule);
     QSignalSpy spy(&m_updater, &Updater::checkFinished);
-    const struct {
-        int status; // of the feed for this check
-        double wait;
-    } checks[] = {{404, 900}, {404, 3600}, {404, day}, {200, day}, {404, 900}};
-    m_server.serve("/feed", checks[0].status, release(kBuild));
-    m_updater.setAutomaticallyChecksForUpdates(true); // never checked before: due at once
-    for (std::size_t i = 0; i < std::size(checks); ++i) {
-        SCOPED_TRACE(i);
+    // The feed's status at each check, and the wait for the next.
+    const std::pair<int, double> checks[] = {{404, 900}, {404, 3600}, {404, day}, {200, day}, {404, 900}};
+    for (const auto& [status, wait] : checks) {
+        SCOPED_TRACE(now - start);
+        m_server.serve("/feed", status, release(kBuild));
+        if (now == start) {
+            m_updater.setAutomaticallyChecksForUpdates(true); // never checked before: due at once
+        } else {
+            now += 1;
+            schedule->start(0);
+        }
         ASSERT_TRUE(spy.wait(2000));
         EXPECT_EQ(spy.takeFirst().at(0).value<CheckResult>().outcome,
-                  checks[i].status == 200 ? Outcome::UpToDate : Outcome::Failed);
+                  status == 200 ? Outcome::UpToDate : Outcome::Failed);
         EXPECT_FALSE(dialogOf(m_updater));
-        EXPECT_EQ(m_updater.nextUpdateCheckDate(), now + checks[i].wait);
-        EXPECT_NEAR(schedule->remainingTime(), checks[i].wait * 1000, 1000);
-        now += checks[i].wait - 1;
+        EXPECT_EQ(m_updater.nextUpdateCheckDate(), now + wait);
+        EXPECT_NEAR(schedule->remainingTime(), wait * 1000, 1000);
+        now += wait - 1; // a second early: firing checks nothing
         schedule->start(0);
         EXPECT_FALSE(spy.wait(100));
-        EXPECT_NEAR(schedule->remainingTime(), 1000, 500);
-        now += 1;
-        if (i + 1 < std::size(checks))
-            m_server.serve("/feed", checks[i + 1].status, release(kBuild));
-        schedule->start(0);
     }
-    EXPECT_EQ(Updater::lastUpdateCheckDate(), 1'800'000'000 + 900 + 3600 + day);
+    EXPECT_EQ(Updater::lastUpdateCheckDate(), start + 900 + 3600 + day);
 }
 
 // An endless body is abandoned once it passes the limit; the network layer does not buffer it meanwhile.
