@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -58,13 +59,26 @@ bool groupAlive(pid_t group) {
     return ::kill(-group, 0) == 0;
 }
 
+// Whether the tool has exited, found without reaping it and without reading its output: QProcess's own
+// wait reads (and allocates for) everything a flooding tool writes meanwhile; unread, the tool blocks
+// once the pipe is full.
+bool toolExited(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
+}
+
 // Waits, without an event loop, until the tool has exited and nothing of its group is left, or until
 // the deadline; true when all of it is gone.
 bool waitForGroup(QProcess& task, pid_t group, QDeadlineTimer deadline) {
-    task.waitForFinished(static_cast<int>(deadline.remainingTime()));
-    while (groupAlive(group) && !deadline.hasExpired())
+    for (;;) {
+        // Reaped by QProcess, which reads at most what the pipes hold by now.
+        if (task.state() != QProcess::NotRunning && toolExited(group))
+            task.waitForFinished(static_cast<int>(deadline.remainingTime()));
+        const bool gone = task.state() == QProcess::NotRunning && !groupAlive(group);
+        if (gone || deadline.hasExpired())
+            return gone;
         QThread::msleep(10);
-    return task.state() == QProcess::NotRunning && !groupAlive(group);
+    }
 }
 
 // Ends a tool and everything in its process group within kTerminateGraceMs + kKillWaitMs: SIGTERM to the
@@ -171,8 +185,7 @@ void repairPermissions::cancelRepair() {
         return;
     std::unique_ptr<QProcess> task = std::move(diskUtilTask);
     task->disconnect(this);
-    // Nothing more of this run is wanted: what the tool writes while it is being ended is read and
-    // dropped, never kept.
+    // Nothing more of this run is wanted: what the tool writes while it is being ended is never kept.
     task->closeReadChannel(QProcess::StandardOutput);
     task->closeReadChannel(QProcess::StandardError);
     endTool(*task);

@@ -279,7 +279,7 @@ TEST_F(UpdaterTest, AnEndlessFeedKeepsMemoryBounded) {
     ASSERT_TRUE(resetPeakMemory());
     const long before = peakMemoryKiB();
     EXPECT_EQ(check(m_server.url("/endless")).failure, Failure::TooLarge);
-    EXPECT_LT(peakMemoryKiB() - before, 8 * 1024);
+    EXPECT_LT(peakMemoryKiB() - before, 16 * 1024); // 2-3 MiB; more under ASan, which holds freed blocks
 }
 
 TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplication) {
