@@ -45,6 +45,19 @@ QString execProblem(const QString& path, int error) {
         .arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
+// Runs in the child between fork and exec, and execs the tool as the leader of a process group of its
+// own; a failed exec is reported through reportFd. Qt starts the child with vfork on Linux, so this runs
+// on a stack in the parent's memory: async-signal-safe calls only, and no AddressSanitizer bookkeeping
+// (it would leave that stack's shadow poisoned for the parent). *error is the parent's, not on that stack.
+[[noreturn]] __attribute__((no_sanitize("address"))) void execTool(char* const* argv, int reportFd,
+                                                                   int* error) {
+    ::setpgid(0, 0);
+    ::execv(argv[0], argv);
+    *error = errno;
+    [[maybe_unused]] const auto written = ::write(reportFd, error, sizeof *error);
+    ::_exit(127);
+}
+
 // Sends sig to the tool's process group: the tool and whatever it started. A tool that left its group
 // gets the signal on its own as well.
 void signalGroup(const QProcess& task, pid_t group, int sig) {
@@ -123,8 +136,9 @@ bool repairPermissions::beginRepair(const QString& volumePath) {
     task->setProgram(path);
     task->setStandardInputFile(QProcess::nullDevice());
     // The child execs the tool itself and reports a failed exec through a pipe of ours: Qt 6.4's own
-    // failure path loses a descriptor of the parent's at every failed start. The tool leads a process
-    // group of its own, so that ending it ends what it started too.
+    // failure path loses a descriptor of the parent's at every failed start (its vfork child clears the
+    // parent's copy of its error pipe's number). The tool leads a process group of its own, so that
+    // ending it ends what it started too.
     int report[2];
     if (::pipe(report) != 0) {
         m_startError = execProblem(path, errno);
@@ -139,14 +153,8 @@ bool repairPermissions::beginRepair(const QString& volumePath) {
     for (QByteArray& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    // Runs in the child between fork and exec: async-signal-safe calls only.
-    task->setChildProcessModifier([&argv, &report] {
-        ::setpgid(0, 0);
-        ::execv(argv[0], argv.data());
-        const int error = errno;
-        [[maybe_unused]] const auto written = ::write(report[1], &error, sizeof error);
-        ::_exit(127);
-    });
+    int childError = 0;
+    task->setChildProcessModifier([&] { execTool(argv.data(), report[1], &childError); });
     task->start();
     task->setChildProcessModifier({});
     ::close(report[1]);
