@@ -50,6 +50,7 @@ screenshots: deps
 	xvfb-run -a -s "-screen 0 1280x800x24" build/dev/tests/app/app_screenshots build/dev/screenshots
 
 format:
+	@command -v clang-format >/dev/null || scripts/install-deps --format
 	@git ls-files '*.cpp' '*.h' | xargs -r clang-format -i
 
 clean:

@@ -14,9 +14,6 @@
 namespace dateutil {
 namespace {
 
-// ICU places moments up to about 1.8e17 ms either side of 1970; stay well inside that.
-constexpr double kCalendarLimitSeconds = 1.8e14;
-
 using CalendarPtr = std::unique_ptr<icu::Calendar>;
 
 // The user's calendar as it stands now: the host's time zone (looked up again on every call, so a
@@ -96,7 +93,7 @@ Date Date::now() {
 }
 
 bool Date::isValid() const {
-    return std::isfinite(m_seconds) && std::fabs(m_seconds) <= kCalendarLimitSeconds;
+    return std::isfinite(m_seconds) && std::fabs(m_seconds) <= kCalendarRange;
 }
 
 Date Date::dateWithDaysFromNow(Count days) {

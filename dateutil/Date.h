@@ -26,9 +26,10 @@ struct DateComponents {
 // too); only the calendar operations consult the current calendar, which is made afresh for every
 // request from the host's current time zone and the default locale. "Now" is dateutil::currentSeconds().
 //
-// A date the calendar cannot place (NaN, an infinity, or more than about five million years from 1970)
-// has no calendar fields: every yes/no test about it answers false, every getter 0, a calendar
-// difference is all zeros, and dateAtStartOfDay returns the date itself.
+// A date the calendar cannot place (NaN, an infinity, or more than kCalendarRange seconds, about 1.9
+// million years, from 1970) has no calendar fields: every yes/no test about it answers false, every
+// getter 0, a calendar difference is all zeros, and dateAtStartOfDay returns the date itself. Every
+// date that isValid() accepts gets correct calendar answers.
 class Date {
 public:
     using Count = std::size_t;      // unsigned, machine word wide
@@ -38,6 +39,10 @@ public:
     static constexpr double kHour = 3600;
     static constexpr double kDay = 86400;
     static constexpr double kWeek = 604800;
+    // How far from 1970, either way, the calendar places dates. ICU finds a difference of years by
+    // trying 1, 2, 4, ... years from the start and goes wrong once a try passes about 5.8 million years
+    // from 1970 (its day numbers are 32-bit); within 2^21 years (6.6e13 s) either way no try gets there.
+    static constexpr double kCalendarRange = 6e13;
 
     constexpr explicit Date(double secondsSince1970)
         : m_seconds(secondsSince1970) {}

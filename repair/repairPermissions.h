@@ -27,9 +27,11 @@ namespace repair {
 // kept apart from the pieces, and its last few KiB go with the end call. Its environment is this
 // program's own.
 //
-// The runner listens to its own child only. Destroying an Active runner terminates the tool (SIGTERM,
-// then SIGKILL after a second's grace; at most about two seconds in all) and makes no delegate call.
-// Everything runs on the thread that owns the runner.
+// The runner listens to its own child only. The tool leads a process group of its own. Cancelling or
+// destroying an Active runner ends that group, the tool and whatever it started (SIGTERM, then SIGKILL
+// to what is left after a second's grace), makes no delegate call, and never takes much more than two
+// seconds: a tool that not even the kill ends is left to go in its own time, not waited for. What the
+// tool writes meanwhile is dropped. Everything runs on the thread that owns the runner.
 class repairPermissions : public QObject {
     Q_OBJECT
 
@@ -49,10 +51,11 @@ public:
 
     // Launches the tool on the volume. True when it was launched: the end call will follow. False when
     // the runner is Active already (nothing changes) or the tool could not be launched at all (missing,
-    // not executable, a folder); then the runner stays Ready, no delegate call follows and startError()
-    // says why.
+    // a folder, not executable, not a program); then the runner stays Ready, holds nothing, no delegate
+    // call follows and startError() says why.
     bool beginRepair(const QString& volumePath);
-    // Terminates the current run's tool, if any, as destruction does; no delegate call follows.
+    // Ends the current run's tool and its process group, if any, as destruction does; no delegate call
+    // follows and the runner is Ready at once.
     void cancelRepair();
     // Whether a run's tool is still running (it is Active and its exit has not been handled yet).
     bool isRunning() const;

@@ -46,13 +46,15 @@ QString currentVersion() {
 
 Updater::Updater(QObject* parent)
     : QObject(parent)
+    , m_buildVersion(QString::fromUtf8(varnel::config::kBuildVersion))
     , m_presenter(std::make_unique<MessageBoxPresenter>()) {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         fail(CheckResult::Failure::Timeout, QStringLiteral("The update server did not answer in time."));
     });
-    m_schedule.setSingleShot(true);
-    connect(&m_schedule, &QTimer::timeout, this, &Updater::onScheduleTimer);
+    m_schedule->setObjectName(QStringLiteral("schedule"));
+    m_schedule->setSingleShot(true);
+    connect(m_schedule, &QTimer::timeout, this, &Updater::onScheduleTimer);
 }
 
 Updater::~Updater() = default;
@@ -106,20 +108,24 @@ std::optional<double> Updater::nextUpdateCheckDate() const {
     // one off for as long; it counts as no check at all.
     if (last && *last > now)
         last.reset();
-    return last ? std::max(now, *last + m_interval) : now;
+    // After a failed check, the next comes sooner; m_lastAttempt is that check.
+    double wait = m_interval;
+    if (m_failedChecks > 0 && m_failedChecks <= kRetryDelays.size())
+        wait = std::min(wait, kRetryDelays[m_failedChecks - 1]);
+    return last ? std::max(now, *last + wait) : now;
 }
 
 void Updater::reschedule() {
     const auto due = nextUpdateCheckDate();
     if (!due) {
-        m_schedule.stop();
+        m_schedule->stop();
         return;
     }
     if (isChecking())
         return; // the running check reschedules when it ends
     // Delays beyond the timer's range are capped; onScheduleTimer re-arms until the check is due.
     const double delayMs = std::ceil((*due - dateutil::currentSeconds()) * 1000.0);
-    m_schedule.start(std::max(0, varnel::saturatingTruncate<int>(delayMs)));
+    m_schedule->start(std::max(0, varnel::saturatingTruncate<int>(delayMs)));
 }
 
 void Updater::onScheduleTimer() {
@@ -143,7 +149,7 @@ void Updater::startCheck(bool userInitiated) {
         return;
     }
     m_userInitiated = userInitiated;
-    m_schedule.stop();
+    m_schedule->stop();
     if (!isWebLink(m_feedUrl)) {
         CheckResult result;
         result.failure = CheckResult::Failure::NoFeed;
@@ -165,6 +171,8 @@ void Updater::startCheck(bool userInitiated) {
     request.setRawHeader("Accept-Encoding", "identity");
     m_body.clear();
     m_reply = m_network->get(request);
+    // The network layer buffers no more than the client may keep; it stops reading the socket then.
+    m_reply->setReadBufferSize(kMaxFeedBytes + 1);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &Updater::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &Updater::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &Updater::onReplyFinished);
@@ -256,7 +264,7 @@ CheckResult Updater::evaluate(const QByteArray& body, const QUrl& base) const {
         return result;
     }
     result.item = feed->newestItem(systemVersion());
-    const bool newer = result.item && VersionComparator::compare(result.item->version, currentVersion()) > 0;
+    const bool newer = result.item && VersionComparator::compare(result.item->version, m_buildVersion) > 0;
     result.outcome = newer ? CheckResult::Outcome::UpdateAvailable : CheckResult::Outcome::UpToDate;
     return result;
 }
@@ -284,7 +292,9 @@ void Updater::finish(CheckResult result) {
     result.userInitiated = std::exchange(m_userInitiated, false);
     const double now = dateutil::currentSeconds();
     m_lastAttempt = now;
-    if (result.outcome != CheckResult::Outcome::Failed) {
+    const bool failed = result.outcome == CheckResult::Outcome::Failed;
+    m_failedChecks = failed ? m_failedChecks + 1 : 0;
+    if (!failed) {
         QSettings settings;
         settings.setValue(QLatin1String(kLastCheckKey), now);
         settings.sync();

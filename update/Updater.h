@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -18,13 +19,16 @@ namespace update {
 
 class UpdatePresenter;
 
-// The application's update client. It fetches a release feed (an appcast), compares the newest release
-// with the application's version and tells the user; it never downloads or installs anything.
+// The application's update client. It fetches a release feed (an appcast), compares the machine version
+// of the newest release (its "version", a build number) with the application's build version, and tells
+// the user, showing the release's short version string; it never downloads or installs anything.
 //
 // A check the user asks for always ends in a dialog: up to date, a newer version, or why it failed.
 // Automatic checks run at start-up when the last successful one is older than the interval and then
-// once per interval; they stay silent unless a newer version is available. Only one check runs at a
-// time: a request made while one runs joins it.
+// once per interval; they stay silent unless a newer version is available. After a check that failed
+// (a machine that starts before its network is up) the next one comes sooner, after each of
+// kRetryDelays in turn and then at the interval; a successful check returns to the interval. Only one
+// check runs at a time: a request made while one runs joins it.
 //
 // The feed is untrusted input: responses over kMaxFeedBytes are abandoned, a check that takes longer
 // than the transfer time-out is abandoned, redirects are limited and never go from https to http, only
@@ -38,6 +42,9 @@ public:
     static constexpr std::chrono::milliseconds kDefaultTransferTimeout{30'000};
     static constexpr double kDefaultCheckInterval = 86400.0;
     static constexpr double kMinimumCheckInterval = 3600.0;
+    // Seconds to the next automatic check after one, two, ... checks in a row failed; never beyond the
+    // interval.
+    static constexpr std::array<double, 2> kRetryDelays{15 * 60.0, 60 * 60.0};
     // The settings key of the time of the last successful check, in seconds since 1970.
     static constexpr char kLastCheckKey[] = "Varnel.update.lastCheck";
 
@@ -59,6 +66,10 @@ public:
 
     void setAutomaticallyChecksForUpdates(bool enabled);
     bool automaticallyChecksForUpdates() const { return m_automaticChecks; }
+
+    // The machine version the feed's versions are compared with; the compiled-in build version by default.
+    void setBuildVersion(const QString& version) { m_buildVersion = version; }
+    QString buildVersion() const { return m_buildVersion; }
 
     // Recorded only: this client never downloads updates.
     void setAutomaticallyDownloadsUpdates(bool enabled) { m_automaticDownloads = enabled; }
@@ -100,6 +111,7 @@ private:
     void onScheduleTimer();
 
     QUrl m_feedUrl;
+    QString m_buildVersion;
     double m_interval = kDefaultCheckInterval;
     bool m_automaticChecks = false;
     bool m_automaticDownloads = false;
@@ -117,9 +129,11 @@ private:
     bool m_userInitiated = false;
     QTimer m_deadline;
 
-    QTimer m_schedule;
-    // When the last check of this run ended, whatever its outcome.
+    QTimer* const m_schedule = new QTimer(this); // a child, so that tests can make it fire
+
+    // When the last check of this run ended, whatever its outcome, and how many in a row failed.
     std::optional<double> m_lastAttempt;
+    std::size_t m_failedChecks = 0;
 };
 
 } // namespace update

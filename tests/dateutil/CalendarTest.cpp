@@ -18,6 +18,7 @@ TEST_F(Calendar, TodayCoversTheWholeCalendarDay) {
     EXPECT_FALSE(Date(wall(2026, 12, 5, 23, 59, 59)).isToday());
     EXPECT_TRUE(Date(wall(2026, 12, 5, 0, 0, 0)).isYesterday());
     EXPECT_TRUE(Date(wall(2026, 12, 7, 23, 0, 0)).isTomorrow());
+    EXPECT_FALSE(Date(wall(2026, 12, 6, 23, 59, 59)).isTomorrow() || Date(wall(2026, 12, 8)).isTomorrow());
     EXPECT_TRUE(Date::now().isThisWeek());
     EXPECT_TRUE(Date::now().isThisYear());
 }
@@ -71,6 +72,9 @@ TEST_F(Calendar, SameWeekIsSymmetricAndBoundedByOneWeek) {
     setNow(wall(2026, 12, 9, 12));
     EXPECT_TRUE(Date(wall(2026, 12, 16, 8)).isNextWeek());
     EXPECT_TRUE(Date(wall(2026, 12, 1, 8)).isLastWeek());
+    // This week, and the weeks after next and before last, are neither.
+    for (const Date d : {Date(wall(2026, 12, 10, 8)), Date(wall(2026, 12, 21)), Date(wall(2026, 11, 29, 23))})
+        EXPECT_FALSE(d.isNextWeek() || d.isLastWeek());
 }
 
 TEST_F(Calendar, WeekNumbersFollowTheLocale) {
@@ -118,12 +122,39 @@ TEST_F(Calendar, OffsetSplitsTheDifferenceIntoUnits) {
     const auto back = from.componentsWithOffsetFromDate(to);
     EXPECT_EQ(back.year, -1);
     EXPECT_EQ(back.month, -2);
+    // Noon to noon across either daylight-saving change is one calendar day, of 23 or 25 hours.
+    for (const auto& [day, next] : {std::pair(Date(wall(2026, 3, 28, 12)), Date(wall(2026, 3, 29, 12))),
+                                    std::pair(Date(wall(2026, 10, 24, 12)), Date(wall(2026, 10, 25, 12)))})
+        EXPECT_EQ(next.componentsWithOffsetFromDate(day), (dateutil::DateComponents{0, 0, 1}));
+}
+
+// Every date the calendar accepts gets right answers, up to the edge of its range, both ways.
+TEST_F(Calendar, AnswersAreRightUpToTheEdgeOfTheRange) {
+    pin("UTC", "en_US");
+    constexpr double range = Date::kCalendarRange, year = 365.2425 * 86400;
+    constexpr double cycle = 400 * year; // a whole number of days
+    const double edge = std::floor(range / cycle) * cycle;
+    EXPECT_EQ(Date(edge).componentsWithOffsetFromDate(Date(0)),
+              (dateutil::DateComponents{static_cast<std::ptrdiff_t>(edge / cycle) * 400}));
+    EXPECT_EQ(Date(edge + 5.5 * 3600).dateAtStartOfDay(), Date(edge));
+    EXPECT_EQ(Date(-edge + 5.5 * 3600).dateAtStartOfDay(), Date(-edge));
+    // Between any two points of a grid over the range: the years their distance makes (Julian years
+    // before 1582 differ by less than the tolerance).
+    for (int i = -4; i <= 4; ++i)
+        for (int j = -4; j <= 4; ++j) {
+            const double from = i * range / 4, to = j * range / 4, years = (to - from) / year;
+            EXPECT_NEAR(Date(to).componentsWithOffsetFromDate(Date(from)).year, years,
+                        1e-4 * std::fabs(years) + 1)
+                << from << " to " << to;
+        }
 }
 
 TEST_F(Calendar, DatesWithoutAMomentHaveNoCalendarFields) {
     setNow(wall(2026, 12, 6, 12));
-    for (const double bad : {std::numeric_limits<double>::infinity(), -1e300}) {
+    const double beyond = std::nextafter(Date::kCalendarRange, HUGE_VAL);
+    for (const double bad : {std::numeric_limits<double>::infinity(), -1e300, beyond, -beyond, 1.5e14}) {
         const Date d(bad);
+        EXPECT_FALSE(d.isValid());
         EXPECT_FALSE(d.isToday() || d.isEqualToDateIgnoringTime(d) || d.isSameWeekAsDate(d) ||
                      d.isSameYearAsDate(d));
         EXPECT_EQ(d.components(), dateutil::DateComponents{});
@@ -131,7 +162,7 @@ TEST_F(Calendar, DatesWithoutAMomentHaveNoCalendarFields) {
         EXPECT_EQ(d.dateAtStartOfDay(), d);
     }
     const Date nan(std::nan(""));
-    EXPECT_FALSE(nan.isToday());
+    EXPECT_FALSE(nan.isToday() || nan.isEarlierThanDate(Date(0)) || nan.isLaterThanDate(Date(0)));
     EXPECT_EQ(nan.year(), 0);
     EXPECT_TRUE(std::isnan(nan.dateAtStartOfDay().secondsSince1970()));
 }

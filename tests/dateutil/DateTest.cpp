@@ -60,12 +60,4 @@ TEST(DateDistance, TruncatesTowardZeroAndSaturates) {
     EXPECT_EQ(Date(inf).daysAfterDate(Date(inf)), 0); // inf - inf is NaN
 }
 
-TEST(DateOrder, EqualMomentsAreBothEarlierAndLater) {
-    const Date a(100), c(101);
-    EXPECT_TRUE(a.isEarlierThanDate(Date(100)) && a.isLaterThanDate(Date(100)));
-    EXPECT_TRUE(a.isEarlierThanDate(a) && a.isLaterThanDate(a));
-    EXPECT_TRUE(a.isEarlierThanDate(c) && !a.isLaterThanDate(c));
-    EXPECT_FALSE(Date(std::nan("")).isEarlierThanDate(c) || Date(std::nan("")).isLaterThanDate(c));
-}
-
 } // namespace

@@ -55,32 +55,42 @@ TEST(ProgressChunk, ReadsPercentAndEndOfEveryList) {
     }
 }
 
-// The stand-in tool's whole output, read chunk by chunk as the application reads it.
-TEST_F(RunnerTest, TheToolsOutputReadsAsRisingProgressEndingInEnd) {
-    for (const char* mode : {"normal", "merged", "old-style"}) {
-        SCOPED_TRACE(mode);
-        qputenv("VARNEL_SIM_MODE", mode);
-        qputenv("VARNEL_SIM_DURATION_MS", "50");
+// The stand-in tool in its modes, run and read as one stream as the application does: the progress
+// rises, and ends in "End" exactly when the run ends well.
+TEST_F(RunnerTest, TheStandInToolReadsAsRisingProgressEndingInEnd) {
+    const struct {
+        const char* mode;
+        int status; // -1: killed by a signal
+        bool ends;
+    } cases[] = {{"normal", 0, true},    {"split", 0, true},   {"merged", 0, true},
+                 {"old-style", 0, true}, {"garbage", 0, true}, {"flood", 0, true},
+                 {"fail", 2, false},     {"crash", -1, false}, {"close-early", 0, false}};
+    qputenv("VARNEL_SIM_DURATION_MS", "100");
+    qputenv("VARNEL_SIM_COUNT", "1000");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        qputenv("VARNEL_SIM_MODE", c.mode); // the tool takes its settings from the application's environment
         Recorder rec;
         auto runner = run(rec, QStringLiteral(VARNEL_SIM_PATH));
         rec.waitForEnd(runner.get());
+        EXPECT_EQ(rec.outcome.crashed ? -1 : rec.outcome.exitStatus, c.status);
+        EXPECT_EQ(rec.outcome.errorOutput.startsWith("diskutil-sim: Error"), c.status == 2);
         std::vector<ProgressReading> readings;
+        repair::ProgressStream stream;
         for (const auto& call : rec.calls)
-            for (const auto& r : readProgressChunk(call.chunk))
+            for (const auto& r : stream.read(call.chunk))
                 readings.push_back(r);
-        ASSERT_FALSE(readings.empty());
-        EXPECT_EQ(readings.back(), (ProgressReading{100, true}));
+        ASSERT_GT(readings.size(), 3u);
+        EXPECT_EQ(readings.back() == (ProgressReading{100, true}), c.ends);
         std::ptrdiff_t last = 0;
         for (const auto& r : readings) {
             EXPECT_TRUE(!r.end || &r == &readings.back());
-            if (r.percentComplete) {
-                EXPECT_GE(*r.percentComplete, last);
-                last = *r.percentComplete;
-            }
+            EXPECT_GE(r.percentComplete.value_or(last), last);
+            last = r.percentComplete.value_or(last);
         }
     }
-    qunsetenv("VARNEL_SIM_MODE");
-    qunsetenv("VARNEL_SIM_DURATION_MS");
+    for (const char* name : {"VARNEL_SIM_MODE", "VARNEL_SIM_DURATION_MS", "VARNEL_SIM_COUNT"})
+        qunsetenv(name);
 }
 
 } // namespace

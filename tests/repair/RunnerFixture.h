@@ -2,6 +2,7 @@
 
 #include "repair/repairPermissions.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +21,7 @@ struct Recorder : repair::RepairProgressDelegate {
     std::vector<Call> calls;
     repair::RepairOutcome outcome;
     int ends = 0;
+    bool runningInEndCall = false;
     std::function<void(repair::repairPermissions*)> onChunk, onEnd;
 
     void repairPermissionsProgress(repair::repairPermissions* runner, const QString& chunk) override {
@@ -31,6 +33,7 @@ struct Recorder : repair::RepairProgressDelegate {
                                    const repair::RepairOutcome& o) override {
         calls.push_back({runner, true, {}});
         outcome = o;
+        runningInEndCall = runningInEndCall || runner->isRunning();
         ++ends;
         if (onEnd)
             onEnd(runner);
@@ -50,18 +53,20 @@ struct Recorder : repair::RepairProgressDelegate {
         ASSERT_GE(calls.size(), 2u);
         EXPECT_TRUE(calls.back().isEnd);
         EXPECT_TRUE(calls[calls.size() - 2].chunk.isEmpty());
+        EXPECT_FALSE(runningInEndCall);
         for (size_t i = 0; i < calls.size(); ++i)
             EXPECT_TRUE(calls[i].runner == runner && (i + 2 >= calls.size() || !calls[i].chunk.isEmpty()));
     }
 };
 
-// Writes tool scripts to a temporary folder and starts them on fresh runners.
+// Writes tool scripts to a scratch folder and starts them on fresh runners.
 class RunnerTest : public testing::Test {
 protected:
-    QString script(const QByteArray& body, const QString& name = QStringLiteral("tool")) {
+    QString script(const QByteArray& body, const QString& name = QStringLiteral("tool"),
+                   const QByteArray& firstLine = "#!/bin/sh\n") {
         QFile file(m_dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("#!/bin/sh\n" + body + "\n");
+        file.write(firstLine + body + "\n");
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         return file.fileName();
     }
@@ -77,5 +82,8 @@ protected:
         return runner;
     }
 
-    QTemporaryDir m_dir;
+    static qsizetype openDescriptors() { return QDir(QStringLiteral("/proc/self/fd")).count(); }
+
+    // Under the build folder: the temporary folder may be mounted noexec.
+    QTemporaryDir m_dir{QStringLiteral(VARNEL_SCRATCH_DIR "/runner-XXXXXX")};
 };

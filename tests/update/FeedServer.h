@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -19,6 +20,14 @@ public:
                 if (!m_pending[socket].contains("\r\n\r\n"))
                     return;
                 ++requests;
+                if (m_floods.contains(m_pending[socket].split(' ').value(1))) {
+                    socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+                    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+                        if (socket->bytesToWrite() < 0x40000) // a chunk of 64 KiB
+                            socket->write("10000\r\n" + QByteArray(0x10000, 'x') + "\r\n");
+                    });
+                    return;
+                }
                 const QByteArray answer =
                     m_answers.value(m_pending[socket].split(' ').value(1),
                                     "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
@@ -42,11 +51,14 @@ public:
         m_answers.insert(target, head + "\r\n" + body);
     }
     void stall(const QByteArray& target) { m_answers.insert(target, {}); }
+    // An endless chunked body, written as fast as the client takes it.
+    void flood(const QByteArray& target) { m_floods.insert(target); }
 
     int requests = 0;
 
 private:
     QTcpServer m_server;
     QHash<QByteArray, QByteArray> m_answers;
+    QSet<QByteArray> m_floods;
     QHash<QTcpSocket*, QByteArray> m_pending;
 };

@@ -1,18 +1,20 @@
 // The client end to end against a local HTTP server: outcomes and limits as the user sees them, scheduling.
 #include "update/Updater.h"
 
+#include "../common/PeakMemory.h"
 #include "FeedServer.h"
 #include "dateutil/Clock.h"
 #include "update/MessageBoxPresenter.h"
-#include "varnel/Config.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QProcessEnvironment>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,7 +24,7 @@ using update::Updater;
 using Outcome = CheckResult::Outcome;
 using Failure = CheckResult::Failure;
 
-const QString kCurrent = QString::fromUtf8(varnel::config::kVersion);
+const QString kBuild = QStringLiteral("100");
 
 QByteArray feedOf(const QString& items, const QString& prefix = QStringLiteral("sparkle")) {
     return QStringLiteral(
@@ -57,12 +59,29 @@ public:
     QList<QUrl> opened;
 };
 
+// Clears this machine's proxy settings while it lives, so that the local servers are reached directly.
+struct NoProxy {
+    const QProcessEnvironment saved = QProcessEnvironment::systemEnvironment();
+    const QStringList names = {"http_proxy", "https_proxy", "no_proxy",
+                               "HTTP_PROXY", "HTTPS_PROXY", "NO_PROXY"};
+    NoProxy() {
+        for (const QString& name : names)
+            qunsetenv(name.toLatin1());
+    }
+    ~NoProxy() {
+        for (const QString& name : names)
+            if (saved.contains(name))
+                qputenv(name.toLatin1(), saved.value(name).toLocal8Bit());
+    }
+};
+
 class UpdaterTest : public testing::Test {
 protected:
     void SetUp() override {
         // Settings of its own, so test processes that run side by side never share the stored time.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
         m_updater.setTransferTimeout(std::chrono::milliseconds(300));
+        m_updater.setBuildVersion(kBuild);
     }
     CheckResult check(const QUrl& feed) {
         m_updater.setFeedURL(feed);
@@ -73,6 +92,7 @@ protected:
         return spy.takeFirst().at(0).value<CheckResult>();
     }
 
+    NoProxy m_noProxy;
     QTemporaryDir m_settingsDir;
     LinkCatcher m_links;
     FeedServer m_server;
@@ -81,19 +101,22 @@ protected:
 
 // Each outcome in its own plain-text dialog; a newer version offers its download page if that is a web page.
 TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
-    m_server.serve("/newer", 200, release("99.0"));
-    m_server.serve("/same", 200, release(kCurrent));
-    m_server.serve("/older", 200, release("0.1"));
+    m_server.serve("/newer", 200, release("199"));
+    m_server.serve("/same", 200, release(kBuild));
+    m_server.serve("/older", 200, release("99"));
+    QFile sample(QStringLiteral(VARNEL_SAMPLE_FEED)); // build numbers as versions, short versions shown
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    m_server.serve("/sample", 200, sample.readAll());
     // Versions as element and as attribute; the version shown is not read as markup.
-    m_server.serve("/several", 200, feedOf(R"(<item><sparkle:version>2.0</sparkle:version></item>
-        <item><enclosure sparkle:version="3.0" sparkle:shortVersionString="&lt;b&gt;3&lt;/b&gt;"/></item>
-        <item><sparkle:version>0.5</sparkle:version></item>)"));
+    m_server.serve("/several", 200, feedOf(R"(<item><sparkle:version>200</sparkle:version></item>
+        <item><enclosure sparkle:version="300" sparkle:shortVersionString="&lt;b&gt;3&lt;/b&gt;"/></item>
+        <item><sparkle:version>5</sparkle:version></item>)"));
     // Matched by namespace: the familiar prefix bound to another namespace is ignored.
     m_server.serve("/prefix", 200,
-                   feedOf(R"(<item><su:version>4.0</su:version></item>
-        <item xmlns:sparkle="urn:other"><sparkle:version>8.0</sparkle:version></item>)",
+                   feedOf(R"(<item><su:version>400</su:version></item>
+        <item xmlns:sparkle="urn:other"><sparkle:version>800</sparkle:version></item>)",
                           "su"));
-    m_server.serve("/unsafe", 200, feedOf(R"(<item><sparkle:version>99.0</sparkle:version>
+    m_server.serve("/unsafe", 200, feedOf(R"(<item><sparkle:version>199</sparkle:version>
         <link>javascript:alert(1)</link><enclosure url="file:///etc/passwd"/></item>)"));
     m_server.serve("/moved", 301, "", "Location: /newer\r\n");
     m_server.serve("/loop", 302, "", "Location: /loop\r\n");
@@ -111,11 +134,14 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
         Failure failure = Failure::None;
         const char* offered = "";
         const char* buttons = "OK";
+        const char* build = "100";
     } cases[] = {
         // clang-format off
-        {"/newer", newer, {}, "99.0", "Download Close"}, {"/moved", newer, {}, "99.0", "Download Close"},
-        {"/several", newer, {}, "<b>3</b>", "Close"}, {"/prefix", newer, {}, "4.0", "Close"},
-        {"/unsafe", newer, {}, "99.0", "Close"}, {"/same", current}, {"/older", current},
+        {"/newer", newer, {}, "199", "Download Close"}, {"/moved", newer, {}, "199", "Download Close"},
+        {"/sample", newer, {}, "1.1.0 is now available; you have 1.0.0", "Download Close"},
+        {"/sample", current, {}, "", "OK", "110"}, {"/sample", current, {}, "", "OK", "111"},
+        {"/several", newer, {}, "<b>3</b>", "Close"}, {"/prefix", newer, {}, "400", "Close"},
+        {"/unsafe", newer, {}, "199", "Close"}, {"/same", current}, {"/older", current},
         {"/missing", failed, Failure::HttpStatus}, {"/loop", failed, Failure::Redirect},
         {"/local", failed, Failure::Redirect}, {"/stall", failed, Failure::Timeout},
         {"/declared", failed, Failure::TooLarge}, {"/streamed", failed, Failure::TooLarge},
@@ -125,6 +151,7 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
     }; // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.feed.toStdString());
+        m_updater.setBuildVersion(QString::fromLatin1(c.build));
         const CheckResult result = check(c.feed.startsWith('/') ? m_server.url(c.feed) : QUrl(c.feed));
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(result.failure, c.failure);
@@ -139,7 +166,8 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
         EXPECT_EQ(buttons.join(' '), c.buttons);
         box->buttons().constFirst()->click();
     }
-    EXPECT_EQ(m_links.opened, QList<QUrl>(2, QUrl("https://example.test/get")));
+    EXPECT_EQ(m_links.opened, QList<QUrl>({QUrl("https://example.test/get"), QUrl("https://example.test/get"),
+                                           QUrl("https://www.varnel.app/download")}));
 }
 
 TEST_F(UpdaterTest, AskingDuringACheckJoinsIt) {
@@ -159,7 +187,7 @@ TEST_F(UpdaterTest, AskingDuringACheckJoinsIt) {
 
 TEST_F(UpdaterTest, SystemProxyCarriesTheRequest) {
     FeedServer proxy;
-    proxy.serve("http://feed.invalid/updates", 200, release("99.0"));
+    proxy.serve("http://feed.invalid/updates", 200, release("199"));
     qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
     const CheckResult result = check(QUrl("http://feed.invalid/updates")); // resolvable by the proxy only
     qunsetenv("http_proxy");
@@ -170,8 +198,8 @@ TEST_F(UpdaterTest, SystemProxyCarriesTheRequest) {
 TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
     constexpr double now = 1'800'000'000, day = 86400;
     const dateutil::ScopedClock clock(now);
-    m_server.serve("/same", 200, release(kCurrent));
-    m_server.serve("/newer", 200, release("99.0", m_server.url("/download").toString()));
+    m_server.serve("/same", 200, release(kBuild));
+    m_server.serve("/newer", 200, release("199", m_server.url("/download").toString()));
     const struct {
         const char* target;
         std::optional<double> lastCheck; // as stored before start-up
@@ -182,8 +210,8 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
         // clang-format off
         {"/same", std::nullopt, true, false, now, now + day}, // never checked: due at once
         {"/newer", now - day, true, true, now, now + day},
-        {"/missing", now - day - 1, true, false, now - day - 1, now + day}, // failed: silent, no retry at once
-        {"/missing", now + 365 * day, true, false, now + 365 * day, now + day}, // the clock was set back
+        {"/missing", now + 365 * day, true, false, now + 365 * day, now + 900}, // the clock was set back;
+                                                                                 // failed: silent, soon again
         {"/never", now - 3600, false, false, now - 3600, now - 3600 + day},     // recent: not due
     }; // clang-format on
     for (const auto& c : cases) {
@@ -192,6 +220,7 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
         if (c.lastCheck)
             QSettings().setValue(QLatin1String(Updater::kLastCheckKey), *c.lastCheck);
         Updater updater;
+        updater.setBuildVersion(kBuild);
         updater.setFeedURL(m_server.url(QString::fromLatin1(c.target)));
         updater.setUpdateCheckInterval(day);
         updater.setAutomaticallyDownloadsUpdates(true); // recorded only: nothing is ever downloaded
@@ -202,15 +231,55 @@ TEST_F(UpdaterTest, AutomaticChecksRunWhenDueAndSpeakOnlyOfNewerVersions) {
         EXPECT_EQ(Updater::lastUpdateCheckDate(), c.storedAfter);
         EXPECT_EQ(updater.nextUpdateCheckDate(), c.next);
     }
-    EXPECT_EQ(m_server.requests, 4); // the feed of each check, never the download
+    EXPECT_EQ(m_server.requests, 3); // the feed of each check, never the download
 }
 
-TEST_F(UpdaterTest, IntervalIgnoresNonsenseAndHasAFloor) {
-    for (const double bad : {0.0, -5.0, std::nan(""), HUGE_VAL})
-        m_updater.setUpdateCheckInterval(bad);
-    EXPECT_EQ(m_updater.updateCheckInterval(), 86400);
-    m_updater.setUpdateCheckInterval(1);
-    EXPECT_EQ(m_updater.updateCheckInterval(), Updater::kMinimumCheckInterval);
+// With the clock pinned and moved on by hand: failed automatic checks are retried after 15 minutes, then
+// an hour, then the interval, all silently; a successful one returns to the interval. The schedule's
+// timer, made to fire, checks only once the time has come.
+TEST_F(UpdaterTest, FailedAutomaticChecksAreRetriedSoonerUntilOneSucceeds) {
+    constexpr double start = 1'800'000'000, day = 86400;
+    double now = start;
+    const dateutil::ScopedClock clock([&now] { return now; });
+    m_updater.setFeedURL(m_server.url("/feed"));
+    m_updater.setUpdateCheckInterval(std::nan("")); // ignored: the daily default holds
+    auto* schedule = m_updater.findChild<QTimer*>(QStringLiteral("schedule"));
+    ASSERT_TRUE(schedule);
+    QSignalSpy spy(&m_updater, &Updater::checkFinished);
+    // The feed's status at each check, and the wait for the next.
+    const std::pair<int, double> checks[] = {{404, 900}, {404, 3600}, {404, day}, {200, day}, {404, 900}};
+    for (const auto& [status, wait] : checks) {
+        SCOPED_TRACE(now - start);
+        m_server.serve("/feed", status, release(kBuild));
+        if (now == start) {
+            m_updater.setAutomaticallyChecksForUpdates(true); // never checked before: due at once
+        } else {
+            now += 1;
+            schedule->start(0);
+        }
+        ASSERT_TRUE(spy.wait(2000));
+        EXPECT_EQ(spy.takeFirst().at(0).value<CheckResult>().outcome,
+                  status == 200 ? Outcome::UpToDate : Outcome::Failed);
+        EXPECT_FALSE(dialogOf(m_updater));
+        EXPECT_EQ(m_updater.nextUpdateCheckDate(), now + wait);
+        EXPECT_NEAR(schedule->remainingTime(), wait * 1000, 1000);
+        now += wait - 1; // a second early: firing checks nothing
+        schedule->start(0);
+        EXPECT_FALSE(spy.wait(100));
+    }
+    EXPECT_EQ(Updater::lastUpdateCheckDate(), start + 900 + 3600 + day);
+}
+
+// An endless body is abandoned once it passes the limit; the network layer does not buffer it meanwhile.
+TEST_F(UpdaterTest, AnEndlessFeedKeepsMemoryBounded) {
+    m_server.serve("/same", 200, release(kBuild));
+    m_server.flood("/endless");
+    m_updater.setPresenter(nullptr);
+    EXPECT_EQ(check(m_server.url("/same")).outcome, Outcome::UpToDate); // the network layer is warm
+    ASSERT_TRUE(resetPeakMemory());
+    const long before = peakMemoryKiB();
+    EXPECT_EQ(check(m_server.url("/endless")).failure, Failure::TooLarge);
+    EXPECT_LT(peakMemoryKiB() - before, 16 * 1024); // 2-3 MiB; more under ASan, which holds freed blocks
 }
 
 TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplication) {
