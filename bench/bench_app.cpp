@@ -222,6 +222,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("VarnelBench"));
+    QApplication::setApplicationName(QStringLiteral("VarnelBench"));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -65,8 +65,10 @@ Updater* Updater::updaterForBundle(const QString& bundleIdentifier) {
         return nullptr;
     static QHash<QString, QPointer<Updater>> shared;
     QPointer<Updater>& client = shared[bundleIdentifier];
-    if (!client)
+    if (!client) {
         client = new Updater(app);
+        client->m_notBefore = dateutil::currentSeconds() + kQuietStart;
+    }
     return client;
 }
 
@@ -112,7 +114,7 @@ std::optional<double> Updater::nextUpdateCheckDate() const {
     double wait = m_interval;
     if (m_failedChecks > 0 && m_failedChecks <= kRetryDelays.size())
         wait = std::min(wait, kRetryDelays[m_failedChecks - 1]);
-    return last ? std::max(now, *last + wait) : now;
+    return std::max(last ? std::max(now, *last + wait) : now, m_notBefore);
 }
 
 void Updater::reschedule() {

@@ -45,6 +45,9 @@ public:
     // Seconds to the next automatic check after one, two, ... checks in a row failed; never beyond the
     // interval.
     static constexpr std::array<double, 2> kRetryDelays{15 * 60.0, 60 * 60.0};
+    // A shared client makes no automatic check in its first seconds: its first check loads the network
+    // and TLS libraries, and the application's window comes first.
+    static constexpr double kQuietStart = 5.0;
     // The settings key of the time of the last successful check, in seconds since 1970.
     static constexpr char kLastCheckKey[] = "Varnel.update.lastCheck";
 
@@ -52,7 +55,8 @@ public:
     ~Updater() override;
 
     // The shared client of the application named by bundleIdentifier, created on first request and owned
-    // by the application object; null when there is no QApplication or the identifier is empty.
+    // by the application object, quiet for kQuietStart seconds; null when there is no QApplication or the
+    // identifier is empty.
     static Updater* updaterForBundle(const QString& bundleIdentifier);
 
     // The feed's address; only http and https feeds are fetched.
@@ -134,6 +138,8 @@ private:
     // When the last check of this run ended, whatever its outcome, and how many in a row failed.
     std::optional<double> m_lastAttempt;
     std::size_t m_failedChecks = 0;
+    // No automatic check before this moment (seconds since 1970).
+    double m_notBefore = 0;
 };
 
 } // namespace update

@@ -102,8 +102,7 @@ protected:
             m_savedZone = tz;
         setenv("TZ", "UTC", 1);
         tzset();
-        // Settings of this test's own: test processes run side by side.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsHome.path());
+        QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
         delegate.connectOutlets(window);
         delegate.setGroupDatabase(FakeGroups::admin());
         delegate.applicationDidFinishLaunching();
@@ -126,6 +125,5 @@ protected:
     const Ui::MainWindow& ui = window.ui;
 
 private:
-    QTemporaryDir m_settingsHome;
     std::optional<std::string> m_savedZone;
 };

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -268,6 +269,8 @@ TEST_F(RepairRun, ATimeThatCannotBeSavedIsReportedAndStillShown) {
     EXPECT_TRUE(alerts.alerts[0].text.contains(QStringLiteral("could not be saved")));
     EXPECT_EQ(ui.lblLastScanned->text(), QStringLiteral("Today"));
     EXPECT_EQ(delegate.attentionRequests, 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
 } // namespace

@@ -282,9 +282,14 @@ TEST_F(UpdaterTest, AnEndlessFeedKeepsMemoryBounded) {
     EXPECT_LT(peakMemoryKiB() - before, 16 * 1024); // 2-3 MiB; more under ASan, which holds freed blocks
 }
 
-TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplication) {
+TEST(UpdaterForBundle, HandsOutOneSharedClientOwnedByTheApplicationThatStartsQuietly) {
+    const dateutil::ScopedClock clock(1'800'000'000);
+    QSettings().remove(QLatin1String(Updater::kLastCheckKey));
     Updater* shared = Updater::updaterForBundle(QStringLiteral("Varnel"));
     ASSERT_NE(shared, nullptr);
+    shared->setAutomaticallyChecksForUpdates(true); // never checked, yet not before the window is up
+    EXPECT_EQ(shared->nextUpdateCheckDate(), 1'800'000'000 + Updater::kQuietStart);
+    shared->setAutomaticallyChecksForUpdates(false);
     EXPECT_EQ(shared, Updater::updaterForBundle(QStringLiteral("Varnel")));
     EXPECT_EQ(shared->parent(), qApp);
     EXPECT_EQ(Updater::updaterForBundle(QString()), nullptr);
