@@ -1,12 +1,14 @@
 // A program that ends the moment its first window paints, writing one byte to its standard output then:
-// bench_app times process start to first frame with it. Built twice: as the whole application (open to
-// every user) and, with VARNEL_BENCH_BARE, as a bare Qt window to compare with.
+// bench_app times process start to first frame with it. Built three times: as the whole application (open
+// to every user) and, to compare with, as a bare Qt window (VARNEL_BENCH_BARE) and as a bare window
+// showing one line of text (VARNEL_BENCH_TEXT: what loading the fonts costs any window with text).
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QWidget>
 #include <unistd.h>
 
-#ifndef VARNEL_BENCH_BARE
+#if !defined(VARNEL_BENCH_BARE) && !defined(VARNEL_BENCH_TEXT)
 #include "app/Application.h"
 #endif
 
@@ -29,7 +31,7 @@ void watchForTheFirstFrame() {
 }
 Q_COREAPP_STARTUP_FUNCTION(watchForTheFirstFrame)
 
-#ifndef VARNEL_BENCH_BARE
+#if !defined(VARNEL_BENCH_BARE) && !defined(VARNEL_BENCH_TEXT)
 struct Everyone : app::GroupDatabase {
     const char* const* membersOf(const char*) const override {
         static const char* const members[] = {"bench", nullptr};
@@ -42,10 +44,13 @@ struct Everyone : app::GroupDatabase {
 } // namespace
 
 int main(int argc, char** argv) {
-#ifdef VARNEL_BENCH_BARE
+#if defined(VARNEL_BENCH_BARE) || defined(VARNEL_BENCH_TEXT)
     QApplication application(argc, argv);
     QWidget window;
     window.resize(500, 290);
+#ifdef VARNEL_BENCH_TEXT
+    QLabel text(QStringLiteral("Varnel"), &window);
+#endif
     window.show();
     return QApplication::exec();
 #else
