@@ -11,16 +11,20 @@
 #include "varnel/Config.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QGraphicsDropShadowEffect>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
@@ -119,11 +123,20 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     pbProgress = ui.pbProgress;
     pbWait = ui.pbWait;
     setWindow(&window);
+    btnStop = ui.btnStop;
+    btnDetails = ui.btnDetails;
+    detailsPanel = ui.detailsPanel;
+    m_log.setView(ui.txtLog, ui.lblLogDropped);
 
     connect(ui.btnScanAndFix, &QPushButton::clicked, this, &AppDelegate::btnScanAndFixClicked);
+    connect(ui.btnStop, &QPushButton::clicked, this, &AppDelegate::btnStopClicked);
+    connect(ui.btnDetails, &QToolButton::clicked, this,
+            [this] { btnDetailsToggled(detailsPanel && detailsPanel->isHidden()); });
+    connect(ui.btnCopyLog, &QPushButton::clicked, this, &AppDelegate::btnCopyLogClicked);
+    connect(ui.btnSaveLog, &QPushButton::clicked, this, &AppDelegate::btnSaveLogClicked);
     connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
-    connect(ui.miQuit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(ui.miQuit, &QAction::triggered, this, &AppDelegate::miQuitClicked);
 }
 
 void AppDelegate::setGroupDatabase(std::unique_ptr<GroupDatabase> database) {
@@ -248,6 +261,8 @@ void AppDelegate::updateLabels() {
         pbProgress->setHidden(true);
     if (lblProgress)
         lblProgress->setHidden(true);
+    if (btnStop)
+        btnStop->setHidden(true);
     if (!lblLastScanned)
         return;
     lblLastScanned->setHidden(false);
@@ -326,6 +341,11 @@ void AppDelegate::repairPermissionsProgress(repair::repairPermissions* runner, c
     if (runner != m_currentRun)
         return;
     for (const repair::ProgressReading& reading : m_progress.read(chunk)) {
+        if (reading.message) {
+            m_log.add(*reading.message);
+            if (reading.message->startsWith(QLatin1String("Repaired ")))
+                ++m_repairedFiles;
+        }
         // A progress bar ignores values outside its range; above 100 means done, so it shows full.
         if (reading.percentComplete && *reading.percentComplete > 0 && pbProgress)
             pbProgress->setValue(static_cast<int>(std::min<std::ptrdiff_t>(*reading.percentComplete, 100)));
@@ -361,6 +381,8 @@ void AppDelegate::btnScanAndFixClicked() {
     }
     if (lblProgress)
         lblProgress->setHidden(false);
+    if (btnStop)
+        btnStop->setHidden(false);
     if (pbProgress) {
         pbProgress->setMaximum(100);
         pbProgress->setMinimum(0);
@@ -369,6 +391,11 @@ void AppDelegate::btnScanAndFixClicked() {
 
     auto* runner = new repair::repairPermissions(this, m_toolPath, this);
     m_progress.reset();
+    m_log.clear();
+    m_repairedFiles = 0;
+    m_log.add(tr("Repair of the start-up disk started"));
+    if (btnDetails)
+        btnDetails->setHidden(false);
     if (runner->beginRepair(QStringLiteral("/"))) {
         m_currentRun = runner;
         if (pbProgress)
@@ -377,12 +404,18 @@ void AppDelegate::btnScanAndFixClicked() {
     }
     const QString reason = runner->startError();
     delete runner;
+    m_log.add(tr("The repair could not be started: %1").arg(reason));
+    m_log.flush();
     updateLabels();
     alert(tr("The repair could not be started.\n\n%1").arg(reason));
 }
 
 void AppDelegate::completeRun() {
     m_currentRun = nullptr;
+    m_log.add(m_repairedFiles == 0   ? tr("Nothing needed repair")
+              : m_repairedFiles == 1 ? tr("1 file repaired")
+                                     : tr("%1 files repaired").arg(m_repairedFiles));
+    m_log.flush();
     QSettings settings;
     settings.setValue(QLatin1String(kLastRunKey), dateutil::currentSeconds());
     settings.sync();
@@ -411,8 +444,88 @@ void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& 
     const QStringList lines = outcome.errorOutput.trimmed().split(QLatin1Char('\n'));
     if (const QString said = lines.last().trimmed(); !said.isEmpty())
         message += QLatin1String("\n\n") + tr("The tool said: %1").arg(said);
+    m_log.add(message.section(QLatin1Char('\n'), 0, 0));
+    m_log.flush();
     message += QLatin1String("\n\n") + tr("The time of the last repair was left as it was.");
     alert(message);
+}
+
+void AppDelegate::stopRun() {
+    QPointer<repair::repairPermissions> runner = m_currentRun;
+    m_currentRun = nullptr;
+    if (runner) {
+        runner->cancelRepair(); // ends the tool and whatever it started; no end call follows
+        runner->deleteLater();
+    }
+    m_log.add(tr("Stopped by you"));
+    m_log.flush();
+    if (lblLastScannedDesc)
+        lblLastScannedDesc->setHidden(false);
+    updateLabels();
+}
+
+bool AppDelegate::userAgreesToStop() {
+    QMessageBox box(_window);
+    box.setWindowTitle(QStringLiteral("Varnel"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(tr("Stop the repair? Files repaired so far stay repaired."));
+    box.setIcon(QMessageBox::Question);
+    QPushButton* stop = box.addButton(tr("Stop"), QMessageBox::DestructiveRole);
+    QPushButton* goOn = box.addButton(tr("Continue"), QMessageBox::RejectRole);
+    box.setDefaultButton(goOn);
+    box.setEscapeButton(goOn);
+    box.exec();
+    return box.clickedButton() == stop;
+}
+
+void AppDelegate::btnStopClicked() {
+    // The run may end by itself while the question is open; then there is nothing left to stop.
+    if (m_currentRun && userAgreesToStop() && m_currentRun)
+        stopRun();
+}
+
+void AppDelegate::miQuitClicked() {
+    if (m_currentRun) {
+        if (!userAgreesToStop())
+            return;
+        if (m_currentRun)
+            stopRun();
+    }
+    QCoreApplication::quit();
+}
+
+void AppDelegate::btnDetailsToggled(bool open) {
+    if (detailsPanel)
+        detailsPanel->setVisible(open);
+    if (btnDetails) {
+        btnDetails->setText(open ? tr("Hide details") : tr("Show details"));
+        btnDetails->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    }
+    m_log.setViewOpen(open);
+}
+
+void AppDelegate::btnCopyLogClicked() {
+    QGuiApplication::clipboard()->setText(m_log.text());
+}
+
+void AppDelegate::btnSaveLogClicked() {
+    const QString fileName = QFileDialog::getSaveFileName(_window, tr("Save the Repair Log"),
+                                                          QDir::home().filePath(tr("Varnel repair log.txt")),
+                                                          tr("Text files (*.txt);;All files (*)"));
+    if (fileName.isEmpty())
+        return;
+    QString error;
+    if (!saveLog(fileName, &error))
+        alert(tr("The log could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), error));
+}
+
+bool AppDelegate::saveLog(const QString& fileName, QString* error) const {
+    QSaveFile file(fileName);
+    if (file.open(QIODevice::WriteOnly) && file.write(m_log.text().toUtf8()) >= 0 && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
 }
 
 void AppDelegate::requestUserAttention() {

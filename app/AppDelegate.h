@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RepairLog.h"
 #include "dateutil/Date.h"
 #include "repair/ProgressChunk.h"
 #include "repair/RepairProgressDelegate.h"
@@ -15,6 +16,8 @@
 
 class QFrame;
 class QLabel;
+class QPlainTextEdit;
+class QToolButton;
 class QProgressBar;
 class QPushButton;
 class QWidget;
@@ -60,6 +63,10 @@ public:
     void setGroupDatabase(std::unique_ptr<GroupDatabase> database);
     // The repair tool to run; the compiled-in one by default.
     void setRepairToolPath(const QString& path) { m_toolPath = path; }
+    // What the current or last repair said, as the details show it.
+    const RepairLog& repairLog() const { return m_log; }
+    // Writes the log to the file as plain UTF-8 text; false with a reason when it cannot.
+    bool saveLog(const QString& fileName, QString* error = nullptr) const;
 
     // Whole days and minutes from the date to now; 0 when the date is not in the past, saturated when
     // the interval does not fit.
@@ -98,6 +105,13 @@ public:
 public slots:
     // Puts the window into its busy state and starts a repair of the start-up volume.
     void btnScanAndFixClicked();
+    // Asks whether to stop the run under way and stops it if so.
+    void btnStopClicked();
+    // Ends the program, once the user agreed to stop a run under way.
+    void miQuitClicked();
+    void btnDetailsToggled(bool open);
+    void btnCopyLogClicked();
+    void btnSaveLogClicked();
     void miUpdateCheckClicked();
     void miHelpClicked();
     void lblLinkClicked();
@@ -114,6 +128,9 @@ private:
     // The steps that close a run: a completed one stores its time, a failed one explains itself.
     void completeRun();
     void failRun(const QString& toolPath, const repair::RepairOutcome& outcome);
+    // Ends the run under way, as the user asked: nothing is stored and nothing is reported.
+    void stopRun();
+    bool userAgreesToStop();
 
     QFrame* boxMain = nullptr;
     QPushButton* btnScanAndFix = nullptr;
@@ -128,12 +145,18 @@ private:
     ui::BusyIndicator* pbWait = nullptr;
     QPointer<update::Updater> _updater;
     QPointer<QMainWindow> _window;
+    // The details of a run and the way to stop one.
+    QPushButton* btnStop = nullptr;
+    QToolButton* btnDetails = nullptr;
+    QWidget* detailsPanel = nullptr;
 
     std::unique_ptr<GroupDatabase> m_groupDatabase;
     QString m_toolPath;
     // The runner of the run under way, until the run completes; null otherwise.
     QPointer<repair::repairPermissions> m_currentRun;
     repair::ProgressStream m_progress;
+    RepairLog m_log;
+    int m_repairedFiles = 0; // messages of the run under way that say a file was repaired
 };
 
 } // namespace app

@@ -9,11 +9,19 @@ MainWindow::MainWindow(QWidget* parent)
     ui.setupUi(this);
     ui.lblVersion->setText(tr("Version %1").arg(QString::fromUtf8(varnel::config::kVersion)));
     ui.lblLink->setStringValue(QString::fromUtf8(varnel::config::kSiteHost));
-    // The progress bar keeps its room while hidden, so the window does not jump between idle and busy.
-    QSizePolicy policy = ui.pbProgress->sizePolicy();
-    policy.setRetainSizeWhenHidden(true);
-    ui.pbProgress->setSizePolicy(policy);
+    // The bar and the Stop button keep their room while hidden: the window does not jump between idle
+    // and busy.
+    for (QWidget* keepsItsRoom : {static_cast<QWidget*>(ui.pbProgress), static_cast<QWidget*>(ui.btnStop)}) {
+        QSizePolicy policy = keepsItsRoom->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        keepsItsRoom->setSizePolicy(policy);
+    }
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // Details come with the first run; until then the window shows what it always did.
+    ui.btnStop->hide();
+    ui.btnDetails->hide();
+    ui.detailsPanel->hide();
+    ui.lblLogDropped->hide();
 }
 
 } // namespace app

@@ -104,6 +104,7 @@ public:
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return m_window.ui.pbProgress->value() == 100 && !m_delegate.findChild<repair::repairPermissions*>();
     }
+    void openDetails() { m_window.ui.btnDetails->click(); }
 
 private:
     app::MainWindow m_window;
@@ -200,6 +201,42 @@ void BM_ProgressPath(benchmark::State& state) {
     qunsetenv("VARNEL_SIM_MODE");
 }
 BENCHMARK(BM_ProgressPath)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A flood of lists that each carry a message, with the details open (the log view follows every line)
+// against the same with the details closed (the log kept, the view left alone).
+void BM_FloodWithDetails(benchmark::State& state) {
+    qputenv("VARNEL_SIM_MODE", "flood");
+    qputenv("VARNEL_SIM_COUNT", QByteArray::number(kFloodLists));
+    qputenv("VARNEL_SIM_MESSAGES", "1");
+    Application closed, open;
+    open.openDetails();
+    double withView = 0, withoutView = 0, peak = 0;
+    for (auto _ : state) {
+        double before = ownCpuSeconds();
+        if (!closed.run()) {
+            state.SkipWithError("the run did not complete");
+            return;
+        }
+        withoutView += ownCpuSeconds() - before;
+        const double resident = statusMiB("VmRSS");
+        bench::resetPeakMemory();
+        before = ownCpuSeconds();
+        if (!open.run()) {
+            state.SkipWithError("the run did not complete");
+            return;
+        }
+        withView += ownCpuSeconds() - before;
+        peak = std::max(peak, statusMiB("VmHWM") - resident);
+    }
+    const double perList = 1e6 / static_cast<double>(kFloodLists) / static_cast<double>(state.iterations());
+    state.counters["with_view_us_per_list"] = withView * perList;
+    state.counters["without_view_us_per_list"] = withoutView * perList;
+    state.counters["view_ratio"] = withView / withoutView; // target: at most 1.5
+    state.counters["peak_MiB_above_start"] = peak;
+    for (const char* name : {"VARNEL_SIM_MODE", "VARNEL_SIM_COUNT", "VARNEL_SIM_MESSAGES"})
+        qunsetenv(name);
+}
+BENCHMARK(BM_FloodWithDetails)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_HundredRuns(benchmark::State& state) {
     qputenv("VARNEL_SIM_DURATION_MS", "0");

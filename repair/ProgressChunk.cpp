@@ -14,6 +14,8 @@ std::vector<ProgressReading> readProgressChunk(QStringView chunk) {
         if (const plist::Value* percent = list.find(u"PercentComplete"))
             reading.percentComplete = varnel::truncatedOrNone<std::ptrdiff_t>(plist::doubleValue(percent));
         reading.end = plist::boolValue(list.find(u"End"));
+        if (const plist::Value* message = list.find(u"Message"); message && message->isString())
+            reading.message = message->text();
         readings.push_back(reading);
     }
     return readings;

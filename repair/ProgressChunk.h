@@ -15,6 +15,8 @@ struct ProgressReading {
     std::optional<std::ptrdiff_t> percentComplete;
     // "End" read as a boolean; false when missing.
     bool end = false;
+    // "Message", the tool's own words about what it found or did; none when missing or not text.
+    std::optional<QString> message;
 
     friend bool operator==(const ProgressReading&, const ProgressReading&) = default;
 };

@@ -58,10 +58,12 @@ struct SeenAlert {
     QStringList buttons;
 };
 
-// Dismisses every message box that comes up while it lives and remembers what each said.
+// Answers every message box that comes up while it lives, with the button named answer (OK by default),
+// and remembers what each said.
 class AlertWatcher {
 public:
-    AlertWatcher() {
+    explicit AlertWatcher(QString reply = QStringLiteral("OK"))
+        : answer(std::move(reply)) {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -71,10 +73,14 @@ public:
             for (QAbstractButton* button : box->buttons())
                 seen.buttons << button->text().remove(QLatin1Char('&'));
             alerts.push_back(seen);
-            box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+            for (QAbstractButton* button : box->buttons())
+                if (button->text().remove(QLatin1Char('&')) == answer)
+                    return button->click();
+            box->reject();
         });
         m_timer.start();
     }
+    QString answer;
     std::vector<SeenAlert> alerts;
 
 private:

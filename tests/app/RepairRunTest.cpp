@@ -2,7 +2,9 @@
 #include "AppFixture.h"
 #include "repair/repairPermissions.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -23,6 +25,16 @@ QString listOf(const QString& entries) {
 }
 QString percent(const QString& value) {
     return listOf(QStringLiteral("<key>PercentComplete</key><real>%1</real>").arg(value));
+}
+
+// Whether the process is there and not just waiting to be reaped (orphans go to a reaper that may be slow).
+bool isRunning(int pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray fields = stat.readAll();
+    const qsizetype state = fields.lastIndexOf(')') + 2; // the name may hold spaces and parentheses
+    return state < fields.size() && fields[state] != 'Z';
 }
 
 class RepairRun : public AppFixture {
@@ -253,7 +265,7 @@ TEST_F(RepairRun, QuittingDuringARunEndsTheToolAndStoresNothing) {
 
     other.reset(); // what the end of the program does to the controller
     for (const QString& pid : before)
-        EXPECT_NE(::kill(pid.toInt(), 0), 0) << "the tool is still there";
+        EXPECT_FALSE(isRunning(pid.toInt())) << "the tool is still there";
     EXPECT_EQ(stored(), kBefore);
 }
 
@@ -271,6 +283,123 @@ TEST_F(RepairRun, ATimeThatCannotBeSavedIsReportedAndStillShown) {
     EXPECT_EQ(delegate.attentionRequests, 1);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
+
+// The log's lines without their time of day.
+QStringList logLines(const QString& text) {
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines << line.mid(10); // "12:00:00  "
+    return lines;
+}
+
+TEST_F(RepairRun, DetailsShowWhatTheToolSaidAndHowTheRunEnded) {
+    const QString markup = QStringLiteral("<b>caf\u00e9</b> & “x”");
+    const struct {
+        const char* what;
+        QString tool; // empty: the stand-in tool in this mode
+        const char* mode;
+        QStringList said; // what the tool said, in order
+        QString summary;
+    } rows[] = {
+        {"three repairs, each list in pieces",
+         {},
+         "split",
+         {QStringLiteral("Permissions differ on \u201cusr/local/share/man/man1/example.1\u201d; should be "
+                         "-rw-r--r-- , they are -rw-rw-r-- ."),
+          QStringLiteral("Repaired \u201cusr/local/share/man/man1/example.1\u201d.")},
+         QStringLiteral("3 files repaired")},
+        {"markup and no repair",
+         script(
+             "printf '%s' '" +
+             listOf(QStringLiteral("<key>Message</key><string>&lt;b&gt;caf\u00e9&lt;/b&gt; &amp; “x”</string>"
+                                   "<key>End</key><true/>"))
+                 .toUtf8() +
+             "'"),
+         "normal",
+         {markup},
+         QStringLiteral("Nothing needed repair")},
+        {"a failure", {}, "fail", {}, QStringLiteral("The repair did not finish: the repair tool ")},
+    };
+    ui.btnDetails->click();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        AlertWatcher alerts;
+        delegate.setRepairToolPath(row.tool.isEmpty() ? QStringLiteral(VARNEL_SIM_PATH) : row.tool);
+        simulate(row.mode, 300);
+        press();
+        ASSERT_TRUE(waitForIdle());
+        const QStringList shown = logLines(ui.txtLog->toPlainText());
+        EXPECT_EQ(logLines(delegate.repairLog().text()), shown);
+        ASSERT_GE(shown.size(), 2);
+        EXPECT_EQ(shown.first(), QStringLiteral("Repair of the start-up disk started"));
+        EXPECT_TRUE(shown.last().startsWith(row.summary)) << shown.last().toStdString();
+        qsizetype at = 0; // what the tool said, whole and in its order
+        for (const QString& said : row.said) {
+            at = shown.indexOf(said, at);
+            EXPECT_GE(at, 0) << said.toStdString();
+        }
+    }
+    ui.btnCopyLog->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), delegate.repairLog().text());
+}
+
+TEST_F(RepairRun, AFloodOfMessagesKeepsTheLogBoundedAndTheWindowResponsive) {
+    simulate("flood", 0);
+    qputenv("VARNEL_SIM_COUNT", "40000");
+    qputenv("VARNEL_SIM_MESSAGES", "1");
+    ui.btnDetails->click();
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticks.start(20);
+    press();
+    ASSERT_TRUE(waitForIdle());
+    qunsetenv("VARNEL_SIM_COUNT");
+    qunsetenv("VARNEL_SIM_MESSAGES");
+    EXPECT_EQ(delegate.repairLog().lineCount(), app::RepairLog::kMaxLines);
+    EXPECT_EQ(delegate.repairLog().dropped(), 40000 + 2 - app::RepairLog::kMaxLines);
+    EXPECT_LE(ui.txtLog->blockCount(), app::RepairLog::kMaxLines);
+    EXPECT_TRUE(ui.lblLogDropped->isVisible());
+    EXPECT_TRUE(delegate.repairLog().text().startsWith(QStringLiteral("(30002 earlier lines not kept)\n")));
+    EXPECT_LT(longestGap, 1000); // generous: the machine may be busy, but the window never stalls
+}
+
+TEST_F(RepairRun, StopAsksThenEndsTheToolAndWhatItStartedAndStoresNothing) {
+    const QString pids = m_scripts.filePath(QStringLiteral("pids"));
+    delegate.setRepairToolPath(script("sh -c 'trap \"\" TERM; echo $$ >> \"" + pids.toUtf8() +
+                                      "\"; sleep 30' &\necho $$ >> '" + pids.toUtf8() + "'\nsleep 30"));
+    press();
+    const auto started = [&] {
+        QFile list(pids);
+        return list.open(QIODevice::ReadOnly) ? list.readAll().split('\n') : QByteArrayList();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started().size() == 3; }, 5000)); // the tool and its child
+    {
+        AlertWatcher keepGoing(QStringLiteral("Continue"));
+        ui.btnStop->click();
+        ui.miQuit->trigger(); // quitting asks the same
+        EXPECT_EQ(keepGoing.alerts.size(), 2u);
+    }
+    EXPECT_FALSE(ui.btnScanAndFix->isEnabled());
+    AlertWatcher stop(QStringLiteral("Stop"));
+    ui.btnStop->click();
+    ASSERT_EQ(stop.alerts.size(), 1u);
+    EXPECT_EQ(stop.alerts[0].text, QStringLiteral("Stop the repair? Files repaired so far stay repaired."));
+    EXPECT_TRUE(ui.btnScanAndFix->isEnabled());
+    EXPECT_TRUE(ui.lblLastScannedDesc->isVisible() && ui.btnStop->isHidden());
+    EXPECT_EQ(ui.lblLastScanned->text(), QStringLiteral("10 days ago"));
+    EXPECT_EQ(logLines(delegate.repairLog().text()).last(), QStringLiteral("Stopped by you"));
+    for (const QByteArray& pid : started())
+        EXPECT_FALSE(!pid.isEmpty() && isRunning(pid.toInt()))
+            << "process " << pid.toStdString() << " lives on";
+    QTest::qWait(200);
+    EXPECT_EQ(stop.alerts.size(), 1u); // nothing more to say
+    EXPECT_EQ(stored(), kBefore);
+    EXPECT_EQ(delegate.attentionRequests, 0);
 }
 
 } // namespace

@@ -129,6 +129,19 @@ int main(int argc, char** argv) {
             });
             qunsetenv("VARNEL_SIM_MODE");
 
+            // The details of a run, open: after it, and during the next, with the question Stop asks.
+            qputenv("VARNEL_SIM_DURATION_MS", "4000");
+            delegate.btnScanAndFixClicked();
+            waitFor([&] { return window.ui.btnScanAndFix->isEnabled(); });
+            window.ui.btnDetails->click();
+            save(&window, dir, QStringLiteral("details-after-run"));
+            delegate.btnScanAndFixClicked();
+            waitFor([&] { return window.ui.pbProgress->value() >= 60; });
+            save(&window, dir, QStringLiteral("details-during-run"));
+            saveAlert(dir, QStringLiteral("alert-stop"), [&] { window.ui.btnStop->click(); });
+            waitFor([&] { return window.ui.btnScanAndFix->isEnabled(); });
+            window.ui.btnDetails->click();
+
             app::AppDelegate withoutUpdater; // never launched, so it has no update client
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });

@@ -35,7 +35,7 @@ TEST_F(RepairToolTest, TheRunnerSeesRisingProgressAndTheEnd) {
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_LT(percents.front(), 100);
     ASSERT_FALSE(log.readings.empty());
-    EXPECT_EQ(log.readings.back(), (repair::ProgressReading{100, true}));
+    EXPECT_EQ(log.readings.back(), (repair::ProgressReading{100, true, {}}));
     EXPECT_EQ(statOf("/opt/vt/etc/conf").st_mode & 07777u, 0644u);
 }
 

@@ -19,30 +19,34 @@ QString percent(const char* value) {
     return QStringLiteral("<key>PercentComplete</key><real>%1</real>\n").arg(QString::fromLatin1(value));
 }
 
-TEST(ProgressChunk, ReadsPercentAndEndOfEveryList) {
+TEST(ProgressChunk, ReadsPercentEndAndMessageOfEveryList) {
     struct Case {
         QString chunk;
         std::vector<ProgressReading> expected;
     };
     const auto none = std::nullopt;
     const Case cases[] = {
-        {xmlList(percent("37.9")), {{37, false}}},
-        {xmlList(percent("0.9")), {{0, false}}},
-        {xmlList(percent("-12.5")), {{-12, false}}},
-        {xmlList(percent("100") + QStringLiteral("<key>End</key><true/>\n")), {{100, true}}},
+        {xmlList(percent("37.9")), {{37, false, {}}}},
+        {xmlList(percent("0.9")), {{0, false, {}}}},
+        {xmlList(percent("-12.5")), {{-12, false, {}}}},
+        {xmlList(percent("100") + QStringLiteral("<key>End</key><true/>\n")), {{100, true, {}}}},
+        // The tool's words come through as text, markup and all.
         {xmlList(QStringLiteral("<key>Message</key><string>Repaired \u201cx\u201d</string>\n")),
-         {{none, false}}},
+         {{none, false, QStringLiteral("Repaired \u201cx\u201d")}}},
+        {xmlList(QStringLiteral("<key>Message</key><string>&lt;b&gt;caf\u00e9&lt;/b&gt;</string>")),
+         {{none, false, QStringLiteral("<b>caf\u00e9</b>")}}},
+        {xmlList(QStringLiteral("<key>Message</key><integer>7</integer>")), {{none, false, {}}}},
         // A value held as text is read as a number and a boolean.
         {xmlList(QStringLiteral(
              "<key>PercentComplete</key><string> 4.2e1</string><key>End</key><string>YES</string>")),
-         {{42, true}}},
+         {{42, true, {}}}},
         // Beyond any whole number: no value rather than an undefined conversion.
-        {xmlList(percent("1e300")), {{none, false}}},
-        {QStringLiteral("{ PercentComplete = 61.5; End = NO; }"), {{61, false}}},
-        {QStringLiteral("\"PercentComplete\" = \"7\";\n\"End\" = \"1\";\n"), {{7, true}}},
+        {xmlList(percent("1e300")), {{none, false, {}}}},
+        {QStringLiteral("{ PercentComplete = 61.5; End = NO; }"), {{61, false, {}}}},
+        {QStringLiteral("\"PercentComplete\" = \"7\";\n\"End\" = \"1\";\n"), {{7, true, {}}}},
         // Several lists in one chunk, each read in order; one cut off by the end of the chunk yields nothing.
         {xmlList(percent("10")) + xmlList(percent("20")) + xmlList(percent("30")).left(60),
-         {{10, false}, {20, false}}},
+         {{10, false, {}}, {20, false, {}}}},
         {QString(), {}},
         {QStringLiteral("\uFFFD\uFFFD not a property list"), {}},
         {QStringLiteral(
@@ -81,7 +85,7 @@ TEST_F(RunnerTest, TheStandInToolReadsAsRisingProgressEndingInEnd) {
             for (const auto& r : stream.read(call.chunk))
                 readings.push_back(r);
         ASSERT_GT(readings.size(), 3u);
-        EXPECT_EQ(readings.back() == (ProgressReading{100, true}), c.ends);
+        EXPECT_EQ(readings.back() == (ProgressReading{100, true, {}}), c.ends);
         std::ptrdiff_t last = 0;
         for (const auto& r : readings) {
             EXPECT_TRUE(!r.end || &r == &readings.back());

@@ -21,7 +21,7 @@ TEST(ProgressStream, EveryCutOfTheStreamGivesTheSameReadings) {
     const QString end =
         xmlList(QStringLiteral("<key>PercentComplete</key><real>100</real><key>End</key><true/>"));
     const QString stream = percent(10) + percent(20) + QStringLiteral("\xfffd noise\n") + end;
-    const std::vector<ProgressReading> whole = {{10, false}, {20, false}, {100, true}};
+    const std::vector<ProgressReading> whole = {{10, false, {}}, {20, false, {}}, {100, true, {}}};
     for (qsizetype a = 0; a <= stream.size(); a += 3) {
         for (qsizetype b = a; b <= stream.size(); b += 5) {
             ProgressStream reader;
@@ -45,11 +45,11 @@ TEST(ProgressStream, HoldsBackABoundedAmountAndForgetsItForANewRun) {
 
     // An unfinished list longer than the bound is dropped; the stream goes on with the next one.
     EXPECT_TRUE(reader.read(QStringLiteral("<?xml ") + QString(ProgressStream::kMaxHeldBack, u'x')).empty());
-    EXPECT_EQ(reader.read(percent(40)), (std::vector<ProgressReading>{{40, false}}));
+    EXPECT_EQ(reader.read(percent(40)), (std::vector<ProgressReading>{{40, false, {}}}));
 
     // Old-style lists are read as the chunk holds them.
     EXPECT_EQ(reader.read(QStringLiteral("{ PercentComplete = 50; }")),
-              (std::vector<ProgressReading>{{50, false}}));
+              (std::vector<ProgressReading>{{50, false, {}}}));
 }
 
 } // namespace

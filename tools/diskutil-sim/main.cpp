@@ -11,6 +11,7 @@
 //   VARNEL_SIM_DURATION_MS  length of a run in milliseconds (default 3000); in close-early, how long it
 //                           lingers after closing its output
 //   VARNEL_SIM_COUNT        number of progress lists in flood mode (default 100000)
+//   VARNEL_SIM_MESSAGES     in flood mode, 1 gives every list a message as well
 //   VARNEL_SIM_MODE         normal (default)
 //                           fail         part of the progress, a message on standard error, exit 2
 //                           crash        part of the progress, then killed by SIGKILL
@@ -171,8 +172,12 @@ int main(int argc, char** argv) {
     const long floodCount = environmentNumber("VARNEL_SIM_COUNT", 100000);
 
     if (mode == "flood") {
-        for (long i = 0; i < floodCount; ++i)
-            writeAll(xmlList({100.0 * static_cast<double>(i) / static_cast<double>(floodCount), {}, false}));
+        const bool messages = environmentNumber("VARNEL_SIM_MESSAGES", 0) == 1;
+        for (long i = 0; i < floodCount; ++i) {
+            const std::string message =
+                messages ? "Repaired \u201c/usr/share/doc/package-" + std::to_string(i) + "/README\u201d." : "";
+            writeAll(xmlList({100.0 * static_cast<double>(i) / static_cast<double>(floodCount), message, false}));
+        }
         writeAll(xmlList({100, {}, true}));
         return 0;
     }
