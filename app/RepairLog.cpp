@@ -4,16 +4,22 @@
 #include "dateutil/Clock.h"
 #include "dateutil/Date.h"
 
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <algorithm>
 #include <cmath>
 
 namespace app {
 namespace {
 
+// How often an open view catches up: every tenth of a second, less often while it takes long to, so that
+// a flood costs the window a bounded share of its time.
 constexpr int kBatchMs = 100;
+constexpr int kLongestBatchMs = 1000;
+constexpr int kBusyShareDivisor = 4;
 
 } // namespace
 
@@ -78,8 +84,14 @@ void RepairLog::add(const QString& text) {
 
 void RepairLog::flush() {
     m_batch.stop();
-    if (m_view && !m_waiting.isEmpty())
+    if (m_view && !m_waiting.isEmpty()) {
+        QElapsedTimer took;
+        took.start();
         m_view->appendPlainText(m_waiting.join(QLatin1Char('\n'))); // keeps following while at the bottom
+        // Lines that wait longer are fewer to show: only the newest kMaxLines of them ever reach the view.
+        m_batch.setInterval(static_cast<int>(
+            std::clamp<qint64>(took.elapsed() * kBusyShareDivisor, kBatchMs, kLongestBatchMs)));
+    }
     m_waiting.clear();
     showDropped();
 }
