@@ -47,7 +47,7 @@ fuzz:
 screenshots: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS) --target app_screenshots
-	xvfb-run -a -s "-screen 0 1280x800x24" build/dev/tests/app/app_screenshots build/dev/screenshots
+	xvfb-run -a -s "-screen 0 1280x800x24" build/dev/app/app_screenshots build/dev/screenshots
 
 format:
 	@command -v clang-format >/dev/null || scripts/install-deps --format

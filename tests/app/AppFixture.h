@@ -4,6 +4,7 @@
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "dateutil/Clock.h"
+#include "ui/BusyIndicator.h"
 #include "update/UpdatePresenter.h"
 #include "update/Updater.h"
 
@@ -23,31 +24,25 @@
 // A group database of the test's own: group name -> member names, and a login name or none.
 class FakeGroups : public app::GroupDatabase {
 public:
-    FakeGroups(std::map<std::string, std::vector<std::string>> groups, std::optional<std::string> login)
+    using Groups = std::map<std::string, std::vector<const char*>>;
+    FakeGroups(Groups groups, const char* login)
         : m_groups(std::move(groups))
-        , m_login(std::move(login)) {}
-
+        , m_login(login) {
+        for (auto& [name, members] : m_groups)
+            members.push_back(nullptr);
+    }
     const char* const* membersOf(const char* group) const override {
         const auto it = m_groups.find(group);
-        if (it == m_groups.end())
-            return nullptr;
-        m_members.clear();
-        for (const std::string& member : it->second)
-            m_members.push_back(member.c_str());
-        m_members.push_back(nullptr);
-        return m_members.data();
+        return it == m_groups.end() ? nullptr : it->second.data();
     }
-    const char* loginName() const override { return m_login ? m_login->c_str() : nullptr; }
-
+    const char* loginName() const override { return m_login; }
     static std::unique_ptr<FakeGroups> admin() {
         return std::make_unique<FakeGroups>(Groups{{"sudo", {"alex"}}}, "alex");
     }
 
 private:
-    using Groups = std::map<std::string, std::vector<std::string>>;
     Groups m_groups;
-    std::optional<std::string> m_login;
-    mutable std::vector<const char*> m_members;
+    const char* m_login;
 };
 
 // What an alert showed before the watcher dismissed it with its OK button.
@@ -123,6 +118,22 @@ protected:
     }
     static update::Updater* updater() {
         return update::Updater::updaterForBundle(QLatin1String(app::AppDelegate::kBundleIdentifier));
+    }
+    // The two states of the window, as a person sees them.
+    bool idle() const {
+        return ui.btnScanAndFix->isEnabled() && ui.lblLastScanned->isVisible() && ui.pbWait->isHidden() &&
+               ui.pbProgress->isHidden() && ui.lblProgress->isHidden() && ui.btnStop->isHidden();
+    }
+    bool busy() const {
+        return !ui.btnScanAndFix->isEnabled() && ui.lblLastScanned->isHidden() &&
+               ui.lblLastScannedDesc->isHidden() && ui.pbWait->isVisible() && ui.pbWait->isAnimating() &&
+               ui.lblProgress->isVisible() && ui.btnStop->isVisible();
+    }
+    static void store(const QVariant& lastRun) {
+        QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), lastRun);
+    }
+    static double stored() {
+        return QSettings().value(QLatin1String(app::AppDelegate::kLastRunKey)).toDouble();
     }
 
     dateutil::ScopedClock clock{kNow};

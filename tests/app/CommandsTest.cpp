@@ -73,11 +73,10 @@ TEST_F(Commands, HelpAndTheLinkOpenTheSitesPagesInTheBrowser) {
 }
 
 TEST(AdminCheck, OnlyAnExplicitListingInAnAdministratorsGroupCounts) {
-    using Groups = std::map<std::string, std::vector<std::string>>;
     struct Row {
         const char* what;
-        Groups groups;
-        std::optional<std::string> login;
+        FakeGroups::Groups groups;
+        const char* login;
         bool admin;
     } const rows[] = {
         {"listed in sudo", {{"sudo", {"root", "alex"}}}, "alex", true},
@@ -88,7 +87,7 @@ TEST(AdminCheck, OnlyAnExplicitListingInAnAdministratorsGroupCounts) {
         {"an empty member list", {{"sudo", {}}, {"wheel", {}}}, "alex", false},
         {"no administrators' group at all", {}, "alex", false},
         {"listed only in another group", {{"staff", {"alex"}}}, "alex", false},
-        {"no login name", {{"sudo", {"alex"}}}, std::nullopt, false},
+        {"no login name", {{"sudo", {"alex"}}}, nullptr, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

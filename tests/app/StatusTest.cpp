@@ -44,11 +44,11 @@ TEST_F(Status, ReadsTheStoredTimeAndAlwaysLeavesTheWindowIdle) {
         // Leave the window busy, so that every row shows updateLabels restoring the idle state.
         ui.btnScanAndFix->setEnabled(false);
         ui.lblLastScanned->hide();
-        for (QWidget* w : {static_cast<QWidget*>(ui.pbWait), static_cast<QWidget*>(ui.pbProgress),
-                           static_cast<QWidget*>(ui.lblProgress)})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{ui.pbWait, ui.pbProgress, ui.lblProgress, ui.btnStop})
             w->show();
         if (row.stored.isValid())
-            QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), row.stored);
+            store(row.stored);
         else
             QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
 
@@ -56,9 +56,7 @@ TEST_F(Status, ReadsTheStoredTimeAndAlwaysLeavesTheWindowIdle) {
 
         EXPECT_EQ(ui.lblLastScanned->text(), row.text);
         EXPECT_EQ(ui.lblLastScanned->palette().color(QPalette::WindowText), row.colour.value_or(panelText));
-        EXPECT_TRUE(ui.btnScanAndFix->isEnabled());
-        EXPECT_TRUE(ui.lblLastScanned->isVisible());
-        EXPECT_TRUE(ui.pbWait->isHidden() && ui.pbProgress->isHidden() && ui.lblProgress->isHidden());
+        EXPECT_TRUE(idle());
     }
 }
 
