@@ -92,6 +92,16 @@ std::optional<double> storedSeconds(const QVariant& value) {
     return seconds;
 }
 
+// A call on a missing control does nothing, as a message to nil does in an interface file that lacks it.
+void setHidden(QWidget* control, bool hidden) {
+    if (control)
+        control->setHidden(hidden);
+}
+void setEnabled(QWidget* control, bool enabled) {
+    if (control)
+        control->setEnabled(enabled);
+}
+
 std::int32_t wholeUnitsAgo(const dateutil::Date& date, std::int32_t unitSeconds) {
     const double interval = dateutil::Date::now().timeIntervalSinceDate(date);
     if (!(interval > 0))
@@ -253,16 +263,11 @@ void AppDelegate::recurseSubViews(QWidget* view) {
 }
 
 void AppDelegate::updateLabels() {
-    if (btnScanAndFix)
-        btnScanAndFix->setEnabled(true);
-    if (pbWait)
-        pbWait->setHidden(true);
-    if (pbProgress)
-        pbProgress->setHidden(true);
-    if (lblProgress)
-        lblProgress->setHidden(true);
-    if (btnStop)
-        btnStop->setHidden(true);
+    setEnabled(btnScanAndFix, true);
+    setHidden(pbWait, true);
+    setHidden(pbProgress, true);
+    setHidden(lblProgress, true);
+    setHidden(btnStop, true);
     if (!lblLastScanned)
         return;
     lblLastScanned->setHidden(false);
@@ -369,20 +374,14 @@ void AppDelegate::repairPermissionsFinished(repair::repairPermissions* runner,
 }
 
 void AppDelegate::btnScanAndFixClicked() {
-    if (lblLastScannedDesc)
-        lblLastScannedDesc->setHidden(true);
-    if (btnScanAndFix)
-        btnScanAndFix->setEnabled(false);
-    if (lblLastScanned)
-        lblLastScanned->setHidden(true);
-    if (pbWait) {
-        pbWait->setHidden(false);
+    setHidden(lblLastScannedDesc, true);
+    setEnabled(btnScanAndFix, false);
+    setHidden(lblLastScanned, true);
+    setHidden(pbWait, false);
+    if (pbWait)
         pbWait->startAnimation();
-    }
-    if (lblProgress)
-        lblProgress->setHidden(false);
-    if (btnStop)
-        btnStop->setHidden(false);
+    setHidden(lblProgress, false);
+    setHidden(btnStop, false);
     if (pbProgress) {
         pbProgress->setMaximum(100);
         pbProgress->setMinimum(0);
@@ -394,12 +393,10 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.clear();
     m_repairedFiles = 0;
     m_log.add(tr("Repair of the start-up disk started"));
-    if (btnDetails)
-        btnDetails->setHidden(false);
+    setHidden(btnDetails, false);
     if (runner->beginRepair(QStringLiteral("/"))) {
         m_currentRun = runner;
-        if (pbProgress)
-            pbProgress->setHidden(false);
+        setHidden(pbProgress, false);
         return;
     }
     const QString reason = runner->startError();
@@ -420,8 +417,7 @@ void AppDelegate::completeRun() {
     settings.setValue(QLatin1String(kLastRunKey), dateutil::currentSeconds());
     settings.sync();
     const bool saved = settings.status() == QSettings::NoError;
-    if (lblLastScannedDesc)
-        lblLastScannedDesc->setHidden(false);
+    setHidden(lblLastScannedDesc, false);
     updateLabels();
     requestUserAttention();
     if (!saved)
@@ -432,8 +428,7 @@ void AppDelegate::completeRun() {
 
 void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& outcome) {
     m_currentRun = nullptr;
-    if (lblLastScannedDesc)
-        lblLastScannedDesc->setHidden(false);
+    setHidden(lblLastScannedDesc, false);
     updateLabels();
     QString message =
         outcome.crashed
@@ -459,8 +454,7 @@ void AppDelegate::stopRun() {
     }
     m_log.add(tr("Stopped by you"));
     m_log.flush();
-    if (lblLastScannedDesc)
-        lblLastScannedDesc->setHidden(false);
+    setHidden(lblLastScannedDesc, false);
     updateLabels();
 }
 
@@ -495,8 +489,7 @@ void AppDelegate::miQuitClicked() {
 }
 
 void AppDelegate::btnDetailsToggled(bool open) {
-    if (detailsPanel)
-        detailsPanel->setVisible(open);
+    setHidden(detailsPanel, !open);
     if (btnDetails) {
         btnDetails->setText(open ? tr("Hide details") : tr("Show details"));
         btnDetails->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
