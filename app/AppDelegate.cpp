@@ -348,7 +348,8 @@ void AppDelegate::repairPermissionsProgress(repair::repairPermissions* runner, c
     for (const repair::ProgressReading& reading : m_progress.read(chunk)) {
         if (reading.message) {
             m_log.add(*reading.message);
-            if (reading.message->startsWith(QLatin1String("Repaired ")))
+            // "Repaired “path”." names one file; a summary such as "Repaired 3 of 3 files …" is not one.
+            if (reading.message->startsWith(u"Repaired \u201c"))
                 ++m_repairedFiles;
         }
         // A progress bar ignores values outside its range; above 100 means done, so it shows full.

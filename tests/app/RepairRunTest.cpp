@@ -121,6 +121,7 @@ TEST_F(RepairRun, TheBarAndTheLogFollowWhatTheToolSaysAndTheFirstEndCompletes) {
         {listOf(QStringLiteral(
              "<key>Message</key><string>&lt;b&gt;caf\u00e9&lt;/b&gt; &amp; \u201cx\u201d</string>")),
          37},
+        {listOf(QStringLiteral("<key>Message</key><string>Repaired 3 of 3 files.</string>")), 37}, // no file
         {QString(), 37}, // the end of the output
         {QStringLiteral("\xff not a list"), 37},
         {percent("150"), 100},
@@ -137,9 +138,9 @@ TEST_F(RepairRun, TheBarAndTheLogFollowWhatTheToolSaysAndTheFirstEndCompletes) {
     EXPECT_EQ(ui.pbProgress->value(), 100);
     EXPECT_TRUE(idle());
     EXPECT_EQ(stored(), kNow);
-    EXPECT_EQ(
-        logLines(delegate.repairLog().text()).last(2), // markup shown as the tool wrote it
-        QStringList({QStringLiteral("<b>caf\u00e9</b> & \u201cx\u201d"), QStringLiteral("1 file repaired")}));
+    EXPECT_EQ(logLines(delegate.repairLog().text()).last(3), // markup shown as the tool wrote it
+              QStringList({QStringLiteral("<b>caf\u00e9</b> & \u201cx\u201d"),
+                           QStringLiteral("Repaired 3 of 3 files."), QStringLiteral("1 file repaired")}));
     // The run is over: what its runner says from now on changes nothing.
     dateutil::ScopedClock later(kNow + 60);
     delegate.repairPermissionsProgress(current, kEnd);
