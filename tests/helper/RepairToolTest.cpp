@@ -316,7 +316,6 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
 }
 
 TEST(RepairToolCommandLine, RefusesEveryOtherForm) {
-    TemporaryFolder volume;
     const struct {
         std::vector<std::string> arguments, environment;
     } cases[] = {
@@ -328,7 +327,7 @@ TEST(RepairToolCommandLine, RefusesEveryOtherForm) {
         {{"repairPermissions", "-plist", "relative/root"}, {}},
         {{"repairPermissions", "-plist", ""}, {}},
         // Under pkexec only the running system may be repaired.
-        {{"repairPermissions", "-plist", volume.path}, {"PKEXEC_UID=1000"}},
+        {{"repairPermissions", "-plist", "/tmp"}, {"PKEXEC_UID=1000"}},
         {{"repairPermissions", "-plist", "/tmp/.."}, {"PKEXEC_UID=1000"}},
         {{"repairPermissions", "-plist", "//"}, {"PKEXEC_UID=0"}},
     };
@@ -413,9 +412,8 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
     }
     // Another volume needs root already: no password prompt for a request that would be refused.
     std::filesystem::remove(records + "/arguments");
-    TemporaryFolder volume;
     EXPECT_EQ(
-        runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", volume.path}, {}, kNobody)
+        runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", "/tmp"}, {}, kNobody)
             .status,
         1);
     EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
