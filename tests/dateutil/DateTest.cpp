@@ -81,21 +81,22 @@ TEST_F(DateShift, HugeCountsNeverWrapIntoThePast) {
 TEST(DateDistance, TruncatesTowardZeroAndSaturates) {
     const Date base(1'000'000);
     const auto at = [](double offset) { return Date(1'000'000 + offset); };
-    EXPECT_EQ(at(119).minutesAfterDate(base), 1);
-    EXPECT_EQ(at(-119).minutesAfterDate(base), -1);
-    EXPECT_EQ(at(119).minutesBeforeDate(base), -1);
-    EXPECT_EQ(at(-7199).hoursAfterDate(base), -1);
-    EXPECT_EQ(at(-7199).hoursBeforeDate(base), 1);
-    EXPECT_EQ(at(86399).daysAfterDate(base), 0);
-    EXPECT_EQ(at(86400).daysAfterDate(base), 1);
-    EXPECT_EQ(at(-172799).daysAfterDate(base), -1);
-    EXPECT_EQ(at(86400).daysBeforeDate(base), -1);
-
     constexpr auto inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(Date(inf).minutesAfterDate(base), std::numeric_limits<Date::Integer>::max());
-    EXPECT_EQ(Date(1e300).hoursBeforeDate(base), std::numeric_limits<Date::Integer>::lowest());
-    EXPECT_EQ(Date(std::nan("")).daysAfterDate(base), 0);
-    EXPECT_EQ(Date(inf).daysAfterDate(Date(inf)), 0); // inf - inf is NaN
+    constexpr auto max = std::numeric_limits<Date::Integer>::max(),
+                   min = std::numeric_limits<Date::Integer>::lowest();
+    // clang-format off
+    const std::pair<Date::Integer, Date::Integer> cases[] = {
+        {at(119).minutesAfterDate(base), 1},     {at(-119).minutesAfterDate(base), -1},
+        {at(119).minutesBeforeDate(base), -1},   {at(-7199).hoursAfterDate(base), -1},
+        {at(-7199).hoursBeforeDate(base), 1},    {at(86399).daysAfterDate(base), 0},
+        {at(86400).daysAfterDate(base), 1},      {at(-172799).daysAfterDate(base), -1},
+        {at(86400).daysBeforeDate(base), -1},    {Date(inf).minutesAfterDate(base), max},
+        {Date(1e300).hoursBeforeDate(base), min}, {Date(std::nan("")).daysAfterDate(base), 0},
+        {Date(inf).daysAfterDate(Date(inf)), 0}, // inf - inf is NaN
+    };
+    // clang-format on
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
 }
 
 using Calendar = DateFixture;
