@@ -72,10 +72,6 @@ TEST_F(DateShift, HugeCountsNeverWrapIntoThePast) {
     constexpr auto huge = std::numeric_limits<Date::Count>::max();
     EXPECT_GT(d.dateByAddingDays(huge).secondsSince1970(), d.secondsSince1970());
     EXPECT_LT(d.dateBySubtractingMinutes(huge).secondsSince1970(), d.secondsSince1970());
-    // A count that fits gives exactly the integer product.
-    const Date::Count big = Date::Count{1} << 40;
-    EXPECT_EQ(d.dateByAddingHours(big).secondsSince1970(),
-              d.secondsSince1970() + static_cast<double>(big * 3600));
 }
 
 TEST(DateDistance, TruncatesTowardZeroAndSaturates) {
