@@ -319,17 +319,15 @@ TEST(RepairToolCommandLine, RefusesEveryOtherForm) {
     const struct {
         std::vector<std::string> arguments, environment;
     } cases[] = {
-        {{}, {}},
-        {{"verify", "/"}, {}},
-        {{"repairPermissions", "/"}, {}},
-        {{"repairPermissions", "-xml", "/"}, {}},
-        {{"repairPermissions", "-plist", "/", "/"}, {}},
-        {{"repairPermissions", "-plist", "relative/root"}, {}},
+        // clang-format off
+        {{}, {}}, {{"verify", "/"}, {}}, {{"repairPermissions", "/"}, {}}, {{"repairPermissions", "-xml", "/"}, {}},
+        {{"repairPermissions", "-plist", "/", "/"}, {}}, {{"repairPermissions", "-plist", "relative/root"}, {}},
         {{"repairPermissions", "-plist", ""}, {}},
         // Under pkexec only the running system may be repaired.
         {{"repairPermissions", "-plist", "/tmp"}, {"PKEXEC_UID=1000"}},
         {{"repairPermissions", "-plist", "/tmp/.."}, {"PKEXEC_UID=1000"}},
         {{"repairPermissions", "-plist", "//"}, {"PKEXEC_UID=0"}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const ToolRun run = runProgram(VARNEL_REPAIR_TOOL, c.arguments, c.environment);
