@@ -16,7 +16,6 @@
 
 class QFrame;
 class QLabel;
-class QPlainTextEdit;
 class QToolButton;
 class QProgressBar;
 class QPushButton;

@@ -21,7 +21,6 @@ MainWindow::MainWindow(QWidget* parent)
     ui.btnStop->hide();
     ui.btnDetails->hide();
     ui.detailsPanel->hide();
-    ui.lblLogDropped->hide();
 }
 
 } // namespace app
