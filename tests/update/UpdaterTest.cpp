@@ -127,6 +127,10 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
     m_server.serve("/dtd", 200,
                    R"(<!DOCTYPE rss [<!ENTITY a "aaaa"><!ENTITY b "&a;&a;&a;&a;">]><rss>&b;</rss>)");
     m_server.serve("/garbage", 200, "\x89PNG\r\n\x1a\n garbage");
+    // Releases without a machine version, or none at all: nothing to say "up to date" by.
+    m_server.serve("/unversioned", 200,
+                   feedOf("<item><title>2.0</title><enclosure url=\"/2.0.zip\"/></item>"));
+    m_server.serve("/empty", 200, feedOf({}));
     constexpr auto newer = Outcome::UpdateAvailable, current = Outcome::UpToDate, failed = Outcome::Failed;
     const struct {
         QString feed; // a path on the local server, or a whole address
@@ -146,6 +150,7 @@ TEST_F(UpdaterTest, UserCheckShowsEveryOutcomeInPlainText) {
         {"/local", failed, Failure::Redirect}, {"/stall", failed, Failure::Timeout},
         {"/declared", failed, Failure::TooLarge}, {"/streamed", failed, Failure::TooLarge},
         {"/dtd", failed, Failure::UnreadableFeed}, {"/garbage", failed, Failure::UnreadableFeed},
+        {"/unversioned", failed, Failure::UnreadableFeed}, {"/empty", failed, Failure::UnreadableFeed},
         {"file:///etc/passwd", failed, Failure::NoFeed},
         {"http://127.0.0.1:0/", failed, Failure::Network}, // nobody can listen on port 0
     }; // clang-format on
