@@ -118,6 +118,7 @@ TEST_F(Calendar, TodayCoversTheWholeCalendarDay) {
     EXPECT_TRUE(Date(wall(2026, 12, 6, 0, 0, 0)).isToday());
     EXPECT_TRUE(Date(wall(2026, 12, 6, 23, 59, 59)).isToday());
     EXPECT_FALSE(Date(wall(2026, 12, 5, 23, 59, 59)).isToday());
+    EXPECT_FALSE(Date(wall(2026, 11, 6, 15)).isToday() || Date(wall(2025, 12, 6, 15)).isToday());
     EXPECT_TRUE(Date(wall(2026, 12, 5, 0, 0, 0)).isYesterday());
     EXPECT_TRUE(Date(wall(2026, 12, 7, 23, 0, 0)).isTomorrow());
     EXPECT_FALSE(Date(wall(2026, 12, 6, 23, 59, 59)).isTomorrow() || Date(wall(2026, 12, 8)).isTomorrow());

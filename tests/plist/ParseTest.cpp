@@ -79,16 +79,17 @@ TEST(Parse, EachFormReadsEveryValueType) {
 
 TEST(Parse, MalformedHostileOrCutOffInputYieldsNothing) {
     // Each breaks one rule of the XML form.
-    const char* xmlBodies[] = {"<dict><key>a</key></dict>", "<dict><string>a</string></dict>",
-                               "<dict>text<key>a</key><true/></dict>", "<dict><key>a</key><color/></dict>",
-                               "<string>a<b/></string>", "<real>37,9</real>", "<real></real>",
-                               "<integer>9223372036854775808</integer>", "<integer>1.5</integer>",
-                               "<true>yes</true>", "<date>2023-02-29T00:00:00Z</date>",
-                               "<date>1900-02-29T00:00:00Z</date>", // other century years do not
-                               "<date>2023-01-01 00:00:00</date>", "<data>AB$=</data>",
-                               "<string>a</string><string>b</string>", "", "<dict><key>a</key><true/>",
-                               // An entity the external DTD might declare is never taken as resolved.
-                               "<string>&unknown;</string>"};
+    const char* xmlBodies[] = {
+        "<dict><key>a</key></dict>", "<dict><string>a</string></dict>",
+        "<dict>text<key>a</key><true/></dict>", "<dict><key>a</key><color/></dict>", "<string>a<b/></string>",
+        "<real>37,9</real>", "<real></real>", "<integer>9223372036854775808</integer>",
+        "<integer>1.5</integer>", "<true>yes</true>", "<date>2023-02-29T00:00:00Z</date>",
+        "<date>1900-02-29T00:00:00Z</date>", // other century years do not
+        "<date>2024-01-00T00:00:00Z</date>", "<date>2024-01-01T24:00:00Z</date>",
+        "<date>2024-01-01T23:59:60Z</date>", "<date>2023-01-01 00:00:00</date>", "<data>AB$=</data>",
+        "<string>a</string><string>b</string>", "", "<dict><key>a</key><true/>",
+        // An entity the external DTD might declare is never taken as resolved.
+        "<string>&unknown;</string>"};
     for (const char* body : xmlBodies)
         EXPECT_TRUE(parseAll(xmlList(body)).empty()) << body;
 
