@@ -265,6 +265,13 @@ CheckResult Updater::evaluate(const QByteArray& body, const QUrl& base) const {
         result.reason = QStringLiteral("The update feed could not be read (%1).").arg(problem);
         return result;
     }
+    // Without a single release version the feed cannot show that this version is the newest one.
+    const auto& items = feed->items();
+    if (std::ranges::all_of(items, [](const AppcastItem& item) { return item.version.isEmpty(); })) {
+        result.failure = CheckResult::Failure::UnreadableFeed;
+        result.reason = QStringLiteral("The update feed could not be read (it names no release version).");
+        return result;
+    }
     result.item = feed->newestItem(systemVersion());
     const bool newer = result.item && VersionComparator::compare(result.item->version, m_buildVersion) > 0;
     result.outcome = newer ? CheckResult::Outcome::UpdateAvailable : CheckResult::Outcome::UpToDate;

@@ -32,7 +32,8 @@ class UpdatePresenter;
 //
 // The feed is untrusted input: responses over kMaxFeedBytes are abandoned, a check that takes longer
 // than the transfer time-out is abandoned, redirects are limited and never go from https to http, only
-// status 200 is read, and the system proxy settings apply.
+// status 200 is read, and the system proxy settings apply. A feed without a single release version
+// fails as unreadable: it cannot show that this version is the newest.
 class Updater : public QObject {
     Q_OBJECT
 

@@ -74,6 +74,22 @@ TEST_F(DateShift, HugeCountsNeverWrapIntoThePast) {
     EXPECT_LT(d.dateBySubtractingMinutes(huge).secondsSince1970(), d.secondsSince1970());
 }
 
+TEST(DateOrder, EqualMomentsAreBothEarlierAndLaterAndNaNIsNeither) {
+    const Date a(1'000'000), b(1'000'000.5), nan(std::nan(""));
+    const struct {
+        Date date, other;
+        bool earlier, later;
+    } cases[] = {{a, b, true, false},
+                 {b, a, false, true},
+                 {a, a, true, true},
+                 {nan, a, false, false},
+                 {a, nan, false, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.date.isEarlierThanDate(c.other), c.earlier) << c.date.secondsSince1970();
+        EXPECT_EQ(c.date.isLaterThanDate(c.other), c.later) << c.date.secondsSince1970();
+    }
+}
+
 TEST(DateDistance, TruncatesTowardZeroAndSaturates) {
     const Date base(1'000'000);
     const auto at = [](double offset) { return Date(1'000'000 + offset); };
@@ -102,6 +118,7 @@ TEST_F(Calendar, TodayCoversTheWholeCalendarDay) {
     EXPECT_TRUE(Date(wall(2026, 12, 6, 0, 0, 0)).isToday());
     EXPECT_TRUE(Date(wall(2026, 12, 6, 23, 59, 59)).isToday());
     EXPECT_FALSE(Date(wall(2026, 12, 5, 23, 59, 59)).isToday());
+    EXPECT_FALSE(Date(wall(2026, 11, 6, 15)).isToday() || Date(wall(2025, 12, 6, 15)).isToday());
     EXPECT_TRUE(Date(wall(2026, 12, 5, 0, 0, 0)).isYesterday());
     EXPECT_TRUE(Date(wall(2026, 12, 7, 23, 0, 0)).isTomorrow());
     EXPECT_FALSE(Date(wall(2026, 12, 6, 23, 59, 59)).isTomorrow() || Date(wall(2026, 12, 8)).isTomorrow());
@@ -247,7 +264,7 @@ TEST_F(Calendar, DatesWithoutAMomentHaveNoCalendarFields) {
         EXPECT_EQ(d.dateAtStartOfDay(), d);
     }
     const Date nan(std::nan(""));
-    EXPECT_FALSE(nan.isToday() || nan.isEarlierThanDate(Date(0)) || nan.isLaterThanDate(Date(0)));
+    EXPECT_FALSE(nan.isToday());
     EXPECT_EQ(nan.year(), 0);
     EXPECT_TRUE(std::isnan(nan.dateAtStartOfDay().secondsSince1970()));
 }

@@ -53,6 +53,7 @@ TEST(Parse, EachFormReadsEveryValueType) {
         {xmlList("<real>-infinity</real>"), Value::fromReal(-INFINITY)},
         {xmlList("<integer>-9223372036854775808</integer>"), Value::fromInteger(INT64_MIN)},
         {xmlList("<date>2024-02-29T23:59:59Z</date>"), Value::fromDate(1709251199)},
+        {xmlList("<date>2000-02-29T00:00:00Z</date>"), Value::fromDate(951782400)}, // every 400th year leaps
         {xmlList("<data>AAEC\n  /w==</data>"), Value::fromData(QByteArray("\x00\x01\x02\xff", 4))},
         {xmlList("<dict><key>a</key><array><integer>1</integer><array/><dict/><true/><false></false><string/>"
                  "</array><!-- c --><?pi x?></dict>"),
@@ -78,15 +79,17 @@ TEST(Parse, EachFormReadsEveryValueType) {
 
 TEST(Parse, MalformedHostileOrCutOffInputYieldsNothing) {
     // Each breaks one rule of the XML form.
-    const char* xmlBodies[] = {"<dict><key>a</key></dict>", "<dict><string>a</string></dict>",
-                               "<dict>text<key>a</key><true/></dict>", "<dict><key>a</key><color/></dict>",
-                               "<string>a<b/></string>", "<real>37,9</real>", "<real></real>",
-                               "<integer>9223372036854775808</integer>", "<integer>1.5</integer>",
-                               "<true>yes</true>", "<date>2023-02-29T00:00:00Z</date>",
-                               "<date>2023-01-01 00:00:00</date>", "<data>AB$=</data>",
-                               "<string>a</string><string>b</string>", "", "<dict><key>a</key><true/>",
-                               // An entity the external DTD might declare is never taken as resolved.
-                               "<string>&unknown;</string>"};
+    const char* xmlBodies[] = {
+        "<dict><key>a</key></dict>", "<dict><string>a</string></dict>",
+        "<dict>text<key>a</key><true/></dict>", "<dict><key>a</key><color/></dict>", "<string>a<b/></string>",
+        "<real>37,9</real>", "<real></real>", "<integer>9223372036854775808</integer>",
+        "<integer>1.5</integer>", "<true>yes</true>", "<date>2023-02-29T00:00:00Z</date>",
+        "<date>1900-02-29T00:00:00Z</date>", // other century years do not
+        "<date>2024-01-00T00:00:00Z</date>", "<date>2024-01-01T24:00:00Z</date>",
+        "<date>2024-01-01T23:59:60Z</date>", "<date>2023-01-01 00:00:00</date>", "<data>AB$=</data>",
+        "<string>a</string><string>b</string>", "", "<dict><key>a</key><true/>",
+        // An entity the external DTD might declare is never taken as resolved.
+        "<string>&unknown;</string>"};
     for (const char* body : xmlBodies)
         EXPECT_TRUE(parseAll(xmlList(body)).empty()) << body;
 
@@ -144,6 +147,11 @@ TEST(ParseLimits, NestingBeyondTheLimitYieldsNothing) {
     // A strings file counts as the outermost dictionary.
     EXPECT_EQ(parseAll("a = " + nested(plist::kMaxDepth - 1, "{b=", ";}", "c") + ";").size(), 1u);
     EXPECT_TRUE(parseAll("a = " + nested(plist::kMaxDepth, "{b=", ";}", "c") + ";").empty());
+    for (const auto& [open, close] :
+         {std::pair("<dict><key>k</key>", "</dict>"), std::pair("<array>", "</array>")}) {
+        EXPECT_EQ(parseAll(xmlList(nested(plist::kMaxDepth, open, close, "<true/>"))).size(), 1u) << open;
+        EXPECT_TRUE(parseAll(xmlList(nested(plist::kMaxDepth + 1, open, close, "<true/>"))).empty()) << open;
+    }
     // Far deeper input costs neither the stack nor the lists that follow it.
     const int deep = 200'000;
     EXPECT_EQ(parseAll(xmlList(nested(deep, "<dict><key>k</key>", "</dict>", "<true/>")) +
