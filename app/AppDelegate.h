@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -74,13 +75,16 @@ public:
     // "Never", "Today", "Yesterday", "1 day ago" or "<n> days ago".
     QString stringForDaysAgo(const std::optional<dateutil::Date>& date) const;
 
-    // Whether the login user is listed as a member of one of the administrators' groups.
+    // Whether the user is root, or is listed as a member of one of the administrators' groups or has one
+    // as the primary group. The user is the login user, or the real user id's account when there is no
+    // login record or it names another account.
     bool isAdminUser() const;
     // What a user who is not an administrator is told before the program ends.
     static QString notAdminMessage();
 
-    // Shows a modal message titled "Varnel" with one OK button; the text is shown as it stands.
-    void alert(const QString& message);
+    // Shows a modal message titled "Varnel" with one OK button; the text is shown as it stands. Information
+    // shows the application's icon; a failure or a refusal shows the standard warning or critical icon.
+    void alert(const QString& message, QMessageBox::Icon icon = QMessageBox::Information);
     // Shows the message, then ends the program with exit status 1 once it is dismissed.
     [[noreturn]] void fatalError(const QString& message);
 
