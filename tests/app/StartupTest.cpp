@@ -4,17 +4,17 @@
 #include "app/SingleInstance.h"
 #include "varnel/Config.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTest>
 #include <csignal>
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -55,7 +55,7 @@ TEST(Startup, ARefusedUserSeesTheIdleStyledWindowThenTheProgramEndsWithStatusOne
     EXPECT_TRUE(out.contains(QStringLiteral("window-visible=1\n")));
     EXPECT_TRUE(out.contains(QStringLiteral("window-colour=#fc69b5e8\n")));
     EXPECT_TRUE(out.contains(QStringLiteral("button-colour=#ffffff\n")));
-    EXPECT_TRUE(out.contains(QStringLiteral("status=\n")));    // the status line was never filled in
+    EXPECT_TRUE(out.contains(QStringLiteral("status=\n")));     // the status line was never filled in
     EXPECT_TRUE(out.contains(QStringLiteral("run-shown=0\n"))); // no spinner, caption or bar of a run
     EXPECT_TRUE(out.endsWith(QStringLiteral("pressing=OK\n"))) << out.toStdString();
 }
@@ -125,7 +125,7 @@ TEST(Startup, TheWindowWithItsDetailsFitsTheScreenAndMaximisedTheLogTakesTheRoom
         probe.start(QStringLiteral(VARNEL_STARTUP_PROBE), {QStringLiteral("fit")});
         ASSERT_TRUE(probe.waitForFinished(20000));
         const QString out = QString::fromUtf8(probe.readAllStandardOutput());
-        EXPECT_EQ(out, QStringLiteral("fits=1\nwhole=1\nmaximised-grows=1\n")) << out.toStdString();
+        EXPECT_EQ(out.toStdString(), "fits=1\nwhole=1\nmaximised-grows=1\n");
     }
 }
 
