@@ -152,6 +152,11 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
     connect(ui.miQuit, &QAction::triggered, this, &AppDelegate::miQuitClicked);
+    // The progress of a run shows in the title too, where the task bar shows it.
+    connect(ui.pbProgress, &QProgressBar::valueChanged, this, [this](int percent) {
+        if (_window && m_currentRun)
+            _window->setWindowTitle(tr("Repairing %1% \u2014 Varnel").arg(percent));
+    });
 }
 
 void AppDelegate::setGroupDatabase(std::unique_ptr<GroupDatabase> database) {
@@ -224,12 +229,12 @@ QString AppDelegate::notAdminMessage() {
 #else
     QStringList groups = QString::fromUtf8(varnel::config::kAdminGroups).split(QLatin1Char(';'));
     groups.removeAll(QString());
-    const QString who = groups.size() == 1
-                            ? tr("Administrators are the members of the group %1.").arg(groups.front())
-                            : tr("Administrators are the members of the groups %1.")
-                                  .arg(groups.join(QLatin1String(", ")));
-    return tr("Varnel is only available to administrators, and your account is not one.") + QLatin1Char('\n') +
-           who + QLatin1Char('\n') +
+    const QString who =
+        groups.size() == 1
+            ? tr("Administrators are the members of the group %1.").arg(groups.front())
+            : tr("Administrators are the members of the groups %1.").arg(groups.join(QLatin1String(", ")));
+    return tr("Varnel is only available to administrators, and your account is not one.") +
+           QLatin1Char('\n') + who + QLatin1Char('\n') +
            tr("An administrator can make your account a member; then log out and log in again "
               "for the change to take effect.");
 #endif
@@ -299,6 +304,8 @@ void AppDelegate::recurseSubViews(QWidget* view) {
 }
 
 void AppDelegate::updateLabels() {
+    if (_window)
+        _window->setWindowTitle(QStringLiteral("Varnel"));
     // Stop goes with the run; the focus it had goes back to the button that starts the next one.
     const bool stopHadFocus = btnStop && _window && _window->focusWidget() == btnStop;
     setEnabled(btnScanAndFix, true);
@@ -438,10 +445,13 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.clear();
     m_repairedFiles = 0;
     m_log.add(tr("Repair of the start-up disk started"));
+    m_runStarted = dateutil::currentSeconds();
     setHidden(btnDetails, false);
     if (runner->beginRepair(QStringLiteral("/"))) {
         m_currentRun = runner;
         setHidden(pbProgress, false);
+        if (_window)
+            _window->setWindowTitle(tr("Repairing %1% \u2014 Varnel").arg(0));
         return;
     }
     const QString reason = runner->startError();
@@ -532,7 +542,7 @@ void AppDelegate::miQuitClicked() {
 void AppDelegate::btnDetailsToggled(bool open) {
     setHidden(detailsPanel, !open);
     if (btnDetails) {
-        btnDetails->setText(open ? tr("Hide details") : tr("Show details"));
+        btnDetails->setText(open ? tr("Hide &details") : tr("Show &details"));
         btnDetails->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     }
     m_log.setViewOpen(open);
@@ -558,7 +568,15 @@ void AppDelegate::btnSaveLogClicked() {
 
 bool AppDelegate::saveLog(const QString& fileName, QString* error) const {
     QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly) && file.write(m_log.text().toUtf8()) >= 0 && file.commit())
+    // The lines carry the time of day; the file says which day.
+    const dateutil::DateComponents day = dateutil::Date(m_runStarted).components();
+    const QString heading = tr("Varnel repair log of %1")
+                                .arg(QStringLiteral("%1-%2-%3")
+                                         .arg(day.year, 4, 10, QLatin1Char('0'))
+                                         .arg(day.month, 2, 10, QLatin1Char('0'))
+                                         .arg(day.day, 2, 10, QLatin1Char('0')));
+    const QByteArray text = (heading + QLatin1String("\n\n") + m_log.text()).toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(text) >= 0 && file.commit())
         return true;
     if (error)
         *error = file.errorString();
@@ -580,12 +598,18 @@ void AppDelegate::miUpdateCheckClicked() {
           QMessageBox::Warning);
 }
 
+void AppDelegate::openInBrowser(const QUrl& url) {
+    if (!QDesktopServices::openUrl(url))
+        alert(tr("No web browser could be opened. The address is:\n%1").arg(url.toString()),
+              QMessageBox::Warning);
+}
+
 void AppDelegate::miHelpClicked() {
-    QDesktopServices::openUrl(siteUrl(QStringLiteral("http"), QStringLiteral("/faq")));
+    openInBrowser(siteUrl(QStringLiteral("http"), QStringLiteral("/faq")));
 }
 
 void AppDelegate::lblLinkClicked() {
-    QDesktopServices::openUrl(siteUrl(QStringLiteral("http"), QStringLiteral("/")));
+    openInBrowser(siteUrl(QStringLiteral("http"), QStringLiteral("/")));
 }
 
 } // namespace app

@@ -20,6 +20,7 @@ class QLabel;
 class QToolButton;
 class QProgressBar;
 class QPushButton;
+class QUrl;
 class QWidget;
 
 namespace ui {
@@ -134,6 +135,8 @@ private:
     // Ends the run under way, as the user asked: nothing is stored and nothing is reported.
     void stopRun();
     bool userAgreesToStop();
+    // Opens the address in the browser, or says so and shows the address when none opens.
+    void openInBrowser(const QUrl& url);
 
     QFrame* boxMain = nullptr;
     QPushButton* btnScanAndFix = nullptr;
@@ -160,6 +163,7 @@ private:
     repair::ProgressStream m_progress;
     RepairLog m_log;
     int m_repairedFiles = 0; // messages of the run under way that say a file was repaired
+    double m_runStarted = 0; // when the last run started, in seconds since 1970
 };
 
 } // namespace app

@@ -1,5 +1,6 @@
 // Alerts, the update, help and home-page commands, and the administrator check.
 #include "AppFixture.h"
+#include "app/Translations.h"
 
 #include <QDesktopServices>
 #include <QSignalSpy>
@@ -74,6 +75,15 @@ TEST_F(Commands, HelpAndTheLinkOpenTheSitesPagesInTheBrowser) {
     EXPECT_TRUE(ui.lblLink->font().underline());
 }
 
+TEST_F(Commands, WhenNoBrowserOpensTheAddressIsShown) {
+    AlertWatcher watcher; // no browser on this platform
+    ui.miHelp->trigger();
+    ASSERT_EQ(watcher.alerts.size(), 1u);
+    EXPECT_EQ(watcher.alerts[0].text,
+              QStringLiteral("No web browser could be opened. The address is:\nhttp://www.varnel.app/faq"));
+    EXPECT_EQ(watcher.alerts[0].icon, QMessageBox::Warning);
+}
+
 TEST(AdminCheck, AListingThePrimaryGroupOrRootCountsForTheRealUser) {
     struct Row {
         const char* what;
@@ -105,6 +115,17 @@ TEST(AdminCheck, AListingThePrimaryGroupOrRootCountsForTheRealUser) {
         delegate.setGroupDatabase(
             std::make_unique<FakeGroups>(row.groups, row.login, row.realUser, row.primaryGroup));
         EXPECT_EQ(delegate.isAdminUser(), row.admin);
+    }
+}
+
+TEST(Translations, QtsOwnComeOnlyWithOursSoEachWindowSpeaksOneLanguage) {
+    QTemporaryDir ours; // no translation of ours for these languages
+    for (const char* name : {"de_DE", "fr_FR", "ar_EG", "he_IL"}) {
+        SCOPED_TRACE(name);
+        app::Translations translations;
+        EXPECT_EQ(translations.install(QLocale(QString::fromLatin1(name)), ours.path()), QString());
+        EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight); // English is never mirrored
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 }
 

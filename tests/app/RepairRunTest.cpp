@@ -109,6 +109,13 @@ TEST_F(RepairRun, PressingTheButtonRunsTheToolToOneCompletion) {
     EXPECT_EQ(delegate.attentionRequests, 1); // "End", then the end call: one completion
     EXPECT_TRUE(alerts.alerts.empty());
     EXPECT_EQ(runner(), nullptr); // released after its end call
+    // The saved log says which day its times of day belong to.
+    const QString saved = m_scripts.filePath(QStringLiteral("log.txt"));
+    ASSERT_TRUE(delegate.saveLog(saved));
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()),
+              QStringLiteral("Varnel repair log of 2026-12-06\n\n") + delegate.repairLog().text());
 }
 
 TEST_F(RepairRun, TheBarAndTheLogFollowWhatTheToolSaysAndTheFirstEndCompletes) {
@@ -133,12 +140,14 @@ TEST_F(RepairRun, TheBarAndTheLogFollowWhatTheToolSaysAndTheFirstEndCompletes) {
     for (const auto& [chunk, bar] : chunks) {
         delegate.repairPermissionsProgress(current, chunk);
         EXPECT_EQ(ui.pbProgress->value(), bar) << chunk.toStdString();
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("Repairing %1% \u2014 Varnel").arg(bar));
     }
     EXPECT_TRUE(busy());
 
     delegate.repairPermissionsProgress(current, percent("40") + kEnd + percent("7"));
     EXPECT_EQ(ui.pbProgress->value(), 100);
     EXPECT_TRUE(idle());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Varnel"));
     EXPECT_EQ(stored(), kNow);
     EXPECT_EQ(logLines(delegate.repairLog().text()).last(3), // markup shown as the tool wrote it
               QStringList({QStringLiteral("<b>caf\u00e9</b> & \u201cx\u201d"),
@@ -221,10 +230,12 @@ TEST_F(RepairRun, AuthenticationOutcomesSayWhatHappenedAndWhatToDoInTheAlertAndT
         {126,
          "Error executing command as another user: Request dismissed\nvarnel-repair: authentication was "
          "cancelled or refused; nothing was changed\n",
-         {QStringLiteral("The request for an administrator's password was cancelled, so nothing was changed."),
+         {QStringLiteral(
+              "The request for an administrator's password was cancelled, so nothing was changed."),
           QStringLiteral("To repair, press Scan and Repair again and enter an administrator's password when "
                          "asked.")}},
-        {127, QByteArray("Error executing command as another user: No authentication agent found.\n") + gaveUp,
+        {127,
+         QByteArray("Error executing command as another user: No authentication agent found.\n") + gaveUp,
          {QStringLiteral("Varnel could not ask for an administrator's password: no password prompt can be "
                          "shown in this session, so nothing was changed."),
           QStringLiteral("Start Varnel from a desktop session, or run the repair in a terminal:"), sudo}},
@@ -232,8 +243,9 @@ TEST_F(RepairRun, AuthenticationOutcomesSayWhatHappenedAndWhatToDoInTheAlertAndT
          QByteArray("Error executing command as another user: Not authorized\n\nThis incident has been "
                     "reported.\n") +
              gaveUp,
-         {QStringLiteral("The password was not accepted, or this account may not repair the system, so nothing "
-                         "was changed."),
+         {QStringLiteral(
+              "The password was not accepted, or this account may not repair the system, so nothing "
+              "was changed."),
           QStringLiteral("Press Scan and Repair again and enter an administrator's password, or let an "
                          "administrator run the repair in a terminal:"),
           sudo}},
@@ -243,7 +255,8 @@ TEST_F(RepairRun, AuthenticationOutcomesSayWhatHappenedAndWhatToDoInTheAlertAndT
          {QStringLiteral("Varnel could not ask for an administrator's password because pkexec could not be "
                          "started, so nothing was changed."),
           QStringLiteral("Install pkexec, or run the repair in a terminal:"), sudo}},
-        {3, "varnel-repair: cannot read the rpm database\n",
+        {3,
+         "varnel-repair: cannot read the rpm database\n",
          {QStringLiteral("The repair did not finish: the repair tool %1 ended with exit status 3.").arg(tool),
           QStringLiteral("The tool said: varnel-repair: cannot read the rpm database")}},
     };
