@@ -447,6 +447,8 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.add(tr("Repair of the start-up disk started"));
     m_runStarted = dateutil::currentSeconds();
     setHidden(btnDetails, false);
+    if (_window) // the toggle's row is new: the window makes room for it
+        WindowFit::fit(_window, detailsPanel && !detailsPanel->isHidden());
     if (runner->beginRepair(QStringLiteral("/"))) {
         m_currentRun = runner;
         setHidden(pbProgress, false);

@@ -1,5 +1,6 @@
 #include "app/WindowFit.h"
 
+#include <QLayout>
 #include <QMainWindow>
 #include <QScreen>
 #include <QStyle>
@@ -22,6 +23,8 @@ void WindowFit::fit(QMainWindow* window, bool detailsOpen) {
     const QSize room = available.size() - frame;
 
     window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (QWidget* content = window->centralWidget(); content && content->layout())
+        content->layout()->activate(); // what was just shown or hidden counts in the size hint
     const int width = std::clamp(window->width(), window->minimumSizeHint().width(), room.width());
     int height = window->sizeHint().height();
     if (detailsOpen) {
