@@ -1,7 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/FailedRun.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
+#include "app/WindowFit.h"
 #include "core/CheckedConversion.h"
 #include "dateutil/Clock.h"
 #include "repair/repairPermissions.h"
@@ -31,6 +33,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace app {
 namespace {
@@ -70,13 +74,14 @@ QPalette lightPalette(const QWidget* widget, const QColor& background, const QCo
     return palette;
 }
 
-// The colour for the text in every state; disabled text shows it faded.
+// The colour for the text in every state; disabled text shows it slightly faded, still readable on the
+// darker faces our disabled buttons have.
 void setTextColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Active, role, colour);
     palette.setColor(QPalette::Inactive, role, colour);
     QColor faded = colour;
-    faded.setAlphaF(colour.alphaF() * 0.55f);
+    faded.setAlphaF(colour.alphaF() * 0.85f);
     palette.setColor(QPalette::Disabled, role, faded);
     widget->setPalette(palette);
 }
@@ -147,6 +152,11 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
     connect(ui.miQuit, &QAction::triggered, this, &AppDelegate::miQuitClicked);
+    // The progress of a run shows in the title too, where the task bar shows it.
+    connect(ui.pbProgress, &QProgressBar::valueChanged, this, [this](int percent) {
+        if (_window && m_currentRun)
+            _window->setWindowTitle(tr("Repairing %1% \u2014 Varnel").arg(percent));
+    });
 }
 
 void AppDelegate::setGroupDatabase(std::unique_ptr<GroupDatabase> database) {
@@ -177,46 +187,77 @@ QString AppDelegate::stringForDaysAgo(const std::optional<dateutil::Date>& date)
 bool AppDelegate::isAdminUser() const {
     if (!m_groupDatabase)
         return false;
-    const char* login = m_groupDatabase->loginName();
-    if (!login)
+    const GroupDatabase& db = *m_groupDatabase;
+    const uid_t user = db.realUserId();
+    if (user == 0)
+        return true; // root may do anything the tool does
+    // The names the user goes by: the login name, unless it belongs to another account (su, sudo -u),
+    // and the real user id's account, which is there when no login was recorded (containers, some
+    // display managers).
+    const std::optional<GroupDatabase::Account> account = db.account(user);
+    std::vector<std::string> names;
+    if (const char* login = db.loginName(); login && *login) {
+        const std::optional<uid_t> loginUser = db.userId(login);
+        if (!loginUser || *loginUser == user)
+            names.emplace_back(login);
+    }
+    if (account && !account->name.empty())
+        names.push_back(account->name);
+    if (names.empty())
         return false;
     const QList<QByteArray> groups = QByteArray(varnel::config::kAdminGroups).split(';');
     for (const QByteArray& group : groups) {
         if (group.isEmpty())
             continue;
-        const char* const* members = m_groupDatabase->membersOf(group.constData());
+        if (account && db.groupId(group.constData()) == account->primaryGroup)
+            return true;
+        const char* const* members = db.membersOf(group.constData());
         for (; members && *members; ++members)
-            if (std::strcmp(*members, login) == 0)
-                return true;
+            for (const std::string& name : names)
+                if (std::strcmp(*members, name.c_str()) == 0)
+                    return true;
     }
     return false;
 }
 
 QString AppDelegate::notAdminMessage() {
+#if defined(Q_OS_MACOS)
     return tr("Varnel is only available if you are logged in using an admin account.\n"
               "Please check your account type under Users & Groups in Applications -> System Preferences.\n"
               "Some users have reported an issue after a recently applied Apple update which is resolved "
               "after rebooting their Mac.");
+#else
+    QStringList groups = QString::fromUtf8(varnel::config::kAdminGroups).split(QLatin1Char(';'));
+    groups.removeAll(QString());
+    const QString who =
+        groups.size() == 1
+            ? tr("Administrators are the members of the group %1.").arg(groups.front())
+            : tr("Administrators are the members of the groups %1.").arg(groups.join(QLatin1String(", ")));
+    return tr("Varnel is only available to administrators, and your account is not one.") +
+           QLatin1Char('\n') + who + QLatin1Char('\n') +
+           tr("An administrator can make your account a member; then log out and log in again "
+              "for the change to take effect.");
+#endif
 }
 
-void AppDelegate::alert(const QString& message) {
+void AppDelegate::alert(const QString& message, QMessageBox::Icon icon) {
     QMessageBox box(_window);
     box.setWindowTitle(QStringLiteral("Varnel"));
     // Messages carry tool output and file names: never let the box take them for markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(message);
-    const QIcon icon = QApplication::windowIcon();
-    if (icon.isNull())
-        box.setIcon(QMessageBox::Warning);
+    const QIcon appIcon = QApplication::windowIcon();
+    if (icon == QMessageBox::Information && !appIcon.isNull())
+        box.setIconPixmap(appIcon.pixmap(64));
     else
-        box.setIconPixmap(icon.pixmap(64));
+        box.setIcon(icon);
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
 }
 
 void AppDelegate::fatalError(const QString& message) {
-    alert(message);
+    alert(message, QMessageBox::Critical);
     std::fflush(nullptr);
     std::exit(1);
 }
@@ -263,7 +304,13 @@ void AppDelegate::recurseSubViews(QWidget* view) {
 }
 
 void AppDelegate::updateLabels() {
+    if (_window)
+        _window->setWindowTitle(QStringLiteral("Varnel"));
+    // Stop goes with the run; the focus it had goes back to the button that starts the next one.
+    const bool stopHadFocus = btnStop && _window && _window->focusWidget() == btnStop;
     setEnabled(btnScanAndFix, true);
+    if (stopHadFocus && btnScanAndFix)
+        btnScanAndFix->setFocus(Qt::OtherFocusReason);
     setHidden(pbWait, true);
     setHidden(pbProgress, true);
     setHidden(lblProgress, true);
@@ -300,6 +347,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     if (_window) {
         _window->adjustSize();
+        WindowFit::fit(_window, detailsPanel && !detailsPanel->isHidden());
         if (const QScreen* screen = _window->screen()) {
             QRect frame = _window->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
@@ -376,13 +424,16 @@ void AppDelegate::repairPermissionsFinished(repair::repairPermissions* runner,
 
 void AppDelegate::btnScanAndFixClicked() {
     setHidden(lblLastScannedDesc, true);
+    // Stop takes the focus before the disabled button would hand it on to whatever comes next.
+    setHidden(btnStop, false);
+    if (btnStop && _window && _window->focusWidget() == btnScanAndFix)
+        btnStop->setFocus(Qt::OtherFocusReason);
     setEnabled(btnScanAndFix, false);
     setHidden(lblLastScanned, true);
     setHidden(pbWait, false);
     if (pbWait)
         pbWait->startAnimation();
     setHidden(lblProgress, false);
-    setHidden(btnStop, false);
     if (pbProgress) {
         pbProgress->setMaximum(100);
         pbProgress->setMinimum(0);
@@ -394,10 +445,15 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.clear();
     m_repairedFiles = 0;
     m_log.add(tr("Repair of the start-up disk started"));
+    m_runStarted = dateutil::currentSeconds();
     setHidden(btnDetails, false);
+    if (_window) // the toggle's row is new: the window makes room for it
+        WindowFit::fit(_window, detailsPanel && !detailsPanel->isHidden());
     if (runner->beginRepair(QStringLiteral("/"))) {
         m_currentRun = runner;
         setHidden(pbProgress, false);
+        if (_window)
+            _window->setWindowTitle(tr("Repairing %1% \u2014 Varnel").arg(0));
         return;
     }
     const QString reason = runner->startError();
@@ -405,7 +461,7 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.add(tr("The repair could not be started: %1").arg(reason));
     m_log.flush();
     updateLabels();
-    alert(tr("The repair could not be started.\n\n%1").arg(reason));
+    alert(tr("The repair could not be started.\n\n%1").arg(reason), QMessageBox::Critical);
 }
 
 void AppDelegate::completeRun() {
@@ -424,26 +480,22 @@ void AppDelegate::completeRun() {
     if (!saved)
         alert(tr("The repair is complete, but its time could not be saved in %1, so Varnel will not remember "
                  "it after it quits.")
-                  .arg(QDir::toNativeSeparators(settings.fileName())));
+                  .arg(QDir::toNativeSeparators(settings.fileName())),
+              QMessageBox::Warning);
 }
 
 void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& outcome) {
     m_currentRun = nullptr;
     setHidden(lblLastScannedDesc, false);
     updateLabels();
-    QString message =
-        outcome.crashed
-            ? tr("The repair did not finish: the repair tool %1 was stopped by a signal.").arg(toolPath)
-            : tr("The repair did not finish: the repair tool %1 ended with exit status %2.")
-                  .arg(toolPath)
-                  .arg(outcome.exitStatus);
-    const QStringList lines = outcome.errorOutput.trimmed().split(QLatin1Char('\n'));
-    if (const QString said = lines.last().trimmed(); !said.isEmpty())
-        message += QLatin1String("\n\n") + tr("The tool said: %1").arg(said);
-    m_log.add(message.section(QLatin1Char('\n'), 0, 0));
+    const FailedRun failure(toolPath, outcome);
+    for (const QString& paragraph : failure.paragraphs())
+        for (const QString& line : paragraph.split(QLatin1Char('\n')))
+            m_log.add(line);
     m_log.flush();
+    QString message = failure.paragraphs().join(QLatin1String("\n\n"));
     message += QLatin1String("\n\n") + tr("The time of the last repair was left as it was.");
-    alert(message);
+    alert(message, QMessageBox::Critical);
 }
 
 void AppDelegate::stopRun() {
@@ -492,10 +544,12 @@ void AppDelegate::miQuitClicked() {
 void AppDelegate::btnDetailsToggled(bool open) {
     setHidden(detailsPanel, !open);
     if (btnDetails) {
-        btnDetails->setText(open ? tr("Hide details") : tr("Show details"));
+        btnDetails->setText(open ? tr("Hide &details") : tr("Show &details"));
         btnDetails->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     }
     m_log.setViewOpen(open);
+    if (_window)
+        WindowFit::fit(_window, open);
 }
 
 void AppDelegate::btnCopyLogClicked() {
@@ -510,12 +564,21 @@ void AppDelegate::btnSaveLogClicked() {
         return;
     QString error;
     if (!saveLog(fileName, &error))
-        alert(tr("The log could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), error));
+        alert(tr("The log could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), error),
+              QMessageBox::Warning);
 }
 
 bool AppDelegate::saveLog(const QString& fileName, QString* error) const {
     QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly) && file.write(m_log.text().toUtf8()) >= 0 && file.commit())
+    // The lines carry the time of day; the file says which day.
+    const dateutil::DateComponents day = dateutil::Date(m_runStarted).components();
+    const QString heading = tr("Varnel repair log of %1")
+                                .arg(QStringLiteral("%1-%2-%3")
+                                         .arg(day.year, 4, 10, QLatin1Char('0'))
+                                         .arg(day.month, 2, 10, QLatin1Char('0'))
+                                         .arg(day.day, 2, 10, QLatin1Char('0')));
+    const QByteArray text = (heading + QLatin1String("\n\n") + m_log.text()).toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(text) >= 0 && file.commit())
         return true;
     if (error)
         *error = file.errorString();
@@ -533,15 +596,22 @@ void AppDelegate::miUpdateCheckClicked() {
         return;
     }
     alert(tr("Unable to check for updates, please visit %1 to download the latest version.")
-              .arg(QString::fromUtf8(varnel::config::kSiteHost)));
+              .arg(QString::fromUtf8(varnel::config::kSiteHost)),
+          QMessageBox::Warning);
+}
+
+void AppDelegate::openInBrowser(const QUrl& url) {
+    if (!QDesktopServices::openUrl(url))
+        alert(tr("No web browser could be opened. The address is:\n%1").arg(url.toString()),
+              QMessageBox::Warning);
 }
 
 void AppDelegate::miHelpClicked() {
-    QDesktopServices::openUrl(siteUrl(QStringLiteral("http"), QStringLiteral("/faq")));
+    openInBrowser(siteUrl(QStringLiteral("http"), QStringLiteral("/faq")));
 }
 
 void AppDelegate::lblLinkClicked() {
-    QDesktopServices::openUrl(siteUrl(QStringLiteral("http"), QStringLiteral("/")));
+    openInBrowser(siteUrl(QStringLiteral("http"), QStringLiteral("/")));
 }
 
 } // namespace app

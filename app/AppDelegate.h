@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -19,6 +20,7 @@ class QLabel;
 class QToolButton;
 class QProgressBar;
 class QPushButton;
+class QUrl;
 class QWidget;
 
 namespace ui {
@@ -74,13 +76,16 @@ public:
     // "Never", "Today", "Yesterday", "1 day ago" or "<n> days ago".
     QString stringForDaysAgo(const std::optional<dateutil::Date>& date) const;
 
-    // Whether the login user is listed as a member of one of the administrators' groups.
+    // Whether the user is root, or is listed as a member of one of the administrators' groups or has one
+    // as the primary group. The user is the login user, or the real user id's account when there is no
+    // login record or it names another account.
     bool isAdminUser() const;
     // What a user who is not an administrator is told before the program ends.
     static QString notAdminMessage();
 
-    // Shows a modal message titled "Varnel" with one OK button; the text is shown as it stands.
-    void alert(const QString& message);
+    // Shows a modal message titled "Varnel" with one OK button; the text is shown as it stands. Information
+    // shows the application's icon; a failure or a refusal shows the standard warning or critical icon.
+    void alert(const QString& message, QMessageBox::Icon icon = QMessageBox::Information);
     // Shows the message, then ends the program with exit status 1 once it is dismissed.
     [[noreturn]] void fatalError(const QString& message);
 
@@ -130,6 +135,8 @@ private:
     // Ends the run under way, as the user asked: nothing is stored and nothing is reported.
     void stopRun();
     bool userAgreesToStop();
+    // Opens the address in the browser, or says so and shows the address when none opens.
+    void openInBrowser(const QUrl& url);
 
     QFrame* boxMain = nullptr;
     QPushButton* btnScanAndFix = nullptr;
@@ -156,6 +163,7 @@ private:
     repair::ProgressStream m_progress;
     RepairLog m_log;
     int m_repairedFiles = 0; // messages of the run under way that say a file was repaired
+    double m_runStarted = 0; // when the last run started, in seconds since 1970
 };
 
 } // namespace app

@@ -5,13 +5,12 @@
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "app/Translations.h"
 #include "varnel/Config.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -90,10 +89,8 @@ int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups)
     // Closing the window leaves the program running; launching it again brings the window back.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QTranslator qtTranslations;
-    if (qtTranslations.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslations);
+    Translations translations;
+    translations.install(QLocale());
 
     QCommandLineParser parser;
     describeOptions(parser);

@@ -16,7 +16,10 @@ MainWindow::MainWindow(QWidget* parent)
         policy.setRetainSizeWhenHidden(true);
         keepsItsRoom->setSizePolicy(policy);
     }
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // The window starts idle: a user refused at start-up sees no run behind the refusal.
+    ui.pbWait->hide();
+    ui.lblProgress->hide();
+    ui.pbProgress->hide();
     // Details come with the first run; until then the window shows what it always did.
     ui.btnStop->hide();
     ui.btnDetails->hide();

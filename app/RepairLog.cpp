@@ -37,6 +37,16 @@ void RepairLog::setView(QPlainTextEdit* view, QLabel* droppedLabel) {
         m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         // The view keeps no more than the log does, so it cannot grow past it either.
         m_view->setMaximumBlockCount(static_cast<int>(kMaxLines));
+        // The view follows new lines while the user has not scrolled up. The bar's range is what grows
+        // (the view lays wrapped lines out late, so their room only shows up then), and the view's own
+        // "at the bottom" check before an append misses that.
+        QScrollBar* bar = m_view->verticalScrollBar();
+        connect(bar, &QScrollBar::valueChanged, this,
+                [this, bar](int value) { m_following = value >= bar->maximum(); });
+        connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+            if (m_following)
+                bar->setValue(maximum);
+        });
     }
     showDropped();
 }
@@ -87,7 +97,7 @@ void RepairLog::flush() {
     if (m_view && !m_waiting.isEmpty()) {
         QElapsedTimer took;
         took.start();
-        m_view->appendPlainText(m_waiting.join(QLatin1Char('\n'))); // keeps following while at the bottom
+        m_view->appendPlainText(m_waiting.join(QLatin1Char('\n')));
         // Lines that wait longer are fewer to show: only the newest kMaxLines of them ever reach the view.
         m_batch.setInterval(static_cast<int>(
             std::clamp<qint64>(took.elapsed() * kBusyShareDivisor, kBatchMs, kLongestBatchMs)));

@@ -51,6 +51,7 @@ private:
     QPointer<QPlainTextEdit> m_view;
     QPointer<QLabel> m_droppedLabel;
     bool m_open = false;
+    bool m_following = true; // the view shows the newest line and keeps doing so
     // The time of day of the last line, so that a flood does not ask the calendar for every line.
     qint64 m_stampedSecond = -1;
     QString m_stamp;

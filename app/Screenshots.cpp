@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });
             saveAlert(dir, QStringLiteral("alert-not-admin"),
-                      [&] { delegate.alert(app::AppDelegate::notAdminMessage()); });
+                      [&] { delegate.alert(app::AppDelegate::notAdminMessage(), QMessageBox::Critical); });
         }
     }
     QSettings().clear();

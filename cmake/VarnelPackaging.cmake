@@ -43,6 +43,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The repair asks for an administrator's password through pkexec, which needs the polkit daemon (Debian 12
+# splits them into two packages); dpkg-shlibdeps adds the libraries to these.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, polkitd")
 
 # rpm: varnel-<version>-<release>.<arch>.rpm, where rpmbuild is installed (the repair tool is what makes
 # Varnel work on rpm systems).

@@ -45,13 +45,17 @@ QString execProblem(const QString& path, int error) {
         .arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-// Runs in the child between fork and exec, and execs the tool as the leader of a process group of its
-// own; a failed exec is reported through reportFd. Qt starts the child with vfork on Linux, so this runs
+// Runs in the child between fork and exec, and execs the tool as the leader of a session of its own, and
+// so of a process group of its own, without a controlling terminal: started from a terminal, pkexec would
+// otherwise ask for the password there, where nobody looks, and the run would wait for ever. Without a
+// terminal, authentication goes to the desktop's agent or fails at once. A failed exec is reported
+// through reportFd. Qt starts the child with vfork on Linux, so this runs
 // on a stack in the parent's memory: async-signal-safe calls only, and no AddressSanitizer bookkeeping
 // (it would leave that stack's shadow poisoned for the parent). *error is the parent's, not on that stack.
 [[noreturn]] __attribute__((no_sanitize("address"))) void execTool(char* const* argv, int reportFd,
                                                                    int* error) {
-    ::setpgid(0, 0);
+    if (::setsid() < 0)
+        ::setpgid(0, 0);
     ::execv(argv[0], argv);
     *error = errno;
     [[maybe_unused]] const auto written = ::write(reportFd, error, sizeof *error);

@@ -27,7 +27,8 @@ namespace repair {
 // kept apart from the pieces, and its last few KiB go with the end call. Its environment is this
 // program's own.
 //
-// The runner listens to its own child only. The tool leads a process group of its own. Cancelling or
+// The runner listens to its own child only. The tool leads a session and a process group of its own and
+// has no controlling terminal. Cancelling or
 // destroying an Active runner ends that group, the tool and whatever it started (SIGTERM, then SIGKILL
 // to what is left after a second's grace), makes no delegate call, and never takes much more than two
 // seconds: a tool that not even the kill ends is left to go in its own time, not waited for. What the

@@ -1,5 +1,6 @@
 // Alerts, the update, help and home-page commands, and the administrator check.
 #include "AppFixture.h"
+#include "app/Translations.h"
 
 #include <QDesktopServices>
 #include <QSignalSpy>
@@ -30,6 +31,7 @@ TEST_F(Commands, AlertsShowTheirTextLiterallyWithOneOkButton) {
     EXPECT_EQ(seen.text, tricky);
     EXPECT_EQ(seen.format, Qt::PlainText);
     EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_EQ(seen.icon, QMessageBox::Information); // the application's icon where it has one
 }
 
 TEST_F(Commands, UpdateCommandUsesTheClientOrSaysWhereToLookEveryTime) {
@@ -54,6 +56,7 @@ TEST_F(Commands, UpdateCommandUsesTheClientOrSaysWhereToLookEveryTime) {
     ASSERT_EQ(watcher.alerts.size(), 2u);
     EXPECT_EQ(watcher.alerts[0].text, expected);
     EXPECT_EQ(watcher.alerts[1].text, expected);
+    EXPECT_EQ(watcher.alerts[1].icon, QMessageBox::Warning);
     EXPECT_EQ(client->feedURL(), QUrl(QStringLiteral("http://127.0.0.1:1/updates")));
 }
 
@@ -72,28 +75,57 @@ TEST_F(Commands, HelpAndTheLinkOpenTheSitesPagesInTheBrowser) {
     EXPECT_TRUE(ui.lblLink->font().underline());
 }
 
-TEST(AdminCheck, OnlyAnExplicitListingInAnAdministratorsGroupCounts) {
+TEST_F(Commands, WhenNoBrowserOpensTheAddressIsShown) {
+    AlertWatcher watcher; // no browser on this platform
+    ui.miHelp->trigger();
+    ASSERT_EQ(watcher.alerts.size(), 1u);
+    EXPECT_EQ(watcher.alerts[0].text,
+              QStringLiteral("No web browser could be opened. The address is:\nhttp://www.varnel.app/faq"));
+    EXPECT_EQ(watcher.alerts[0].icon, QMessageBox::Warning);
+}
+
+TEST(AdminCheck, AListingThePrimaryGroupOrRootCountsForTheRealUser) {
     struct Row {
         const char* what;
         FakeGroups::Groups groups;
         const char* login;
+        uid_t realUser;
+        gid_t primaryGroup;
         bool admin;
     } const rows[] = {
-        {"listed in sudo", {{"sudo", {"root", "alex"}}}, "alex", true},
-        {"listed in wheel", {{"wheel", {"alex"}}}, "alex", true},
-        {"listed in admin", {{"admin", {"alex"}}}, "alex", true},
-        {"letter case differs", {{"sudo", {"Alex"}}}, "alex", false},
-        {"a longer name", {{"sudo", {"alexander"}}}, "alex", false},
-        {"an empty member list", {{"sudo", {}}, {"wheel", {}}}, "alex", false},
-        {"no administrators' group at all", {}, "alex", false},
-        {"listed only in another group", {{"staff", {"alex"}}}, "alex", false},
-        {"no login name", {{"sudo", {"alex"}}}, nullptr, false},
+        {"listed in sudo", {{"sudo", {"root", "alex"}}}, "alex", 1000, 1000, true},
+        {"listed in wheel", {{"wheel", {"alex"}}}, "alex", 1000, 1000, true},
+        {"listed in admin", {{"admin", {"alex"}}}, "alex", 1000, 1000, true},
+        {"letter case differs", {{"sudo", {"Alex"}}}, "alex", 1000, 1000, false},
+        {"a longer name", {{"sudo", {"alexander"}}}, "alex", 1000, 1000, false},
+        {"an empty member list", {{"sudo", {}}, {"wheel", {}}}, "alex", 1000, 1000, false},
+        {"no administrators' group at all", {}, "alex", 1000, 1000, false},
+        {"listed only in another group", {{"staff", {"alex"}}}, "alex", 1000, 1000, false},
+        {"root, listed nowhere", {}, nullptr, 0, 0, true},
+        {"sudo is the primary group", {{"sudo", {}}}, "alex", 1000, 100, true},
+        {"another group is the primary group", {{"staff", {}}, {"sudo", {}}}, "alex", 1000, 100, false},
+        {"no login record: the real user's account", {{"sudo", {"alex"}}}, nullptr, 1000, 1000, true},
+        {"no login record and no account", {{"sudo", {"alex"}}}, nullptr, 4242, 4242, false},
+        {"logged in as another user (su)", {{"sudo", {"alex"}}}, "alex", 1001, 1001, false},
+        {"su to an administrator", {{"sudo", {"bob"}}}, "alex", 1001, 1001, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         app::AppDelegate delegate;
-        delegate.setGroupDatabase(std::make_unique<FakeGroups>(row.groups, row.login));
+        delegate.setGroupDatabase(
+            std::make_unique<FakeGroups>(row.groups, row.login, row.realUser, row.primaryGroup));
         EXPECT_EQ(delegate.isAdminUser(), row.admin);
+    }
+}
+
+TEST(Translations, QtsOwnComeOnlyWithOursSoEachWindowSpeaksOneLanguage) {
+    QTemporaryDir ours; // no translation of ours for these languages
+    for (const char* name : {"de_DE", "fr_FR", "ar_EG", "he_IL"}) {
+        SCOPED_TRACE(name);
+        app::Translations translations;
+        EXPECT_EQ(translations.install(QLocale(QString::fromLatin1(name)), ours.path()), QString());
+        EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight); // English is never mirrored
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 }
 

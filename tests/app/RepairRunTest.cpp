@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -89,6 +91,8 @@ TEST_F(RepairRun, PressingTheButtonRunsTheToolToOneCompletion) {
     press();
     EXPECT_TRUE(busy());
     EXPECT_TRUE(ui.pbProgress->isVisible());
+    // Nothing squeezed: the details' toggle got its room.
+    EXPECT_GE(window.centralWidget()->height(), window.centralWidget()->minimumSizeHint().height());
     EXPECT_EQ(std::tuple(ui.pbProgress->minimum(), ui.pbProgress->maximum(), ui.pbProgress->value()),
               std::tuple(0, 100, 0));
 
@@ -107,6 +111,13 @@ TEST_F(RepairRun, PressingTheButtonRunsTheToolToOneCompletion) {
     EXPECT_EQ(delegate.attentionRequests, 1); // "End", then the end call: one completion
     EXPECT_TRUE(alerts.alerts.empty());
     EXPECT_EQ(runner(), nullptr); // released after its end call
+    // The saved log says which day its times of day belong to.
+    const QString saved = m_scripts.filePath(QStringLiteral("log.txt"));
+    ASSERT_TRUE(delegate.saveLog(saved));
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()),
+              QStringLiteral("Varnel repair log of 2026-12-06\n\n") + delegate.repairLog().text());
 }
 
 TEST_F(RepairRun, TheBarAndTheLogFollowWhatTheToolSaysAndTheFirstEndCompletes) {
@@ -131,12 +142,14 @@ TEST_F(RepairRun, TheBarAndTheLogFollowWhatTheToolSaysAndTheFirstEndCompletes) {
     for (const auto& [chunk, bar] : chunks) {
         delegate.repairPermissionsProgress(current, chunk);
         EXPECT_EQ(ui.pbProgress->value(), bar) << chunk.toStdString();
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("Repairing %1% \u2014 Varnel").arg(bar));
     }
     EXPECT_TRUE(busy());
 
     delegate.repairPermissionsProgress(current, percent("40") + kEnd + percent("7"));
     EXPECT_EQ(ui.pbProgress->value(), 100);
     EXPECT_TRUE(idle());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Varnel"));
     EXPECT_EQ(stored(), kNow);
     EXPECT_EQ(logLines(delegate.repairLog().text()).last(3), // markup shown as the tool wrote it
               QStringList({QStringLiteral("<b>caf\u00e9</b> & \u201cx\u201d"),
@@ -162,7 +175,7 @@ TEST_F(RepairRun, EveryWayTheToolEndsIsCompletedOrExplainedOnce) {
         {"old-style", 100, nullptr, "3 files repaired"},
         {"close-early", 25, nullptr, "1 file repaired"},
         {"fail", 25, "ended with exit status 2.\n\nThe tool said: diskutil-sim: Error repairing permissions",
-         "The repair did not finish: the repair tool " VARNEL_SIM_PATH " ended with exit status 2."},
+         "The tool said: diskutil-sim: Error repairing permissions on /: the volume could not be read"},
         {"crash", 25, "was stopped by a signal.",
          "The repair did not finish: the repair tool " VARNEL_SIM_PATH " was stopped by a signal."},
     };
@@ -187,6 +200,7 @@ TEST_F(RepairRun, EveryWayTheToolEndsIsCompletedOrExplainedOnce) {
         if (!completes) {
             EXPECT_TRUE(alerts.alerts[0].text.contains(QLatin1String(row.explained)))
                 << alerts.alerts[0].text.toStdString();
+            EXPECT_EQ(alerts.alerts[0].icon, QMessageBox::Critical);
         }
         // The details: what the tool said, whole and in its order, then how the run ended.
         const QStringList shown = logLines(ui.txtLog->toPlainText());
@@ -205,6 +219,81 @@ TEST_F(RepairRun, EveryWayTheToolEndsIsCompletedOrExplainedOnce) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), delegate.repairLog().text());
 }
 
+TEST_F(RepairRun, AuthenticationOutcomesSayWhatHappenedAndWhatToDoInTheAlertAndTheLog) {
+    const QString tool = script("cat >&2 \"$0.said\"; exit $(cat \"$0.status\")");
+    const QString sudo = QStringLiteral("sudo %1 repairPermissions -plist /").arg(tool);
+    const char* const gaveUp = "varnel-repair: could not authenticate as an administrator (no polkit "
+                               "authentication agent, or authentication failed); nothing was changed\n";
+    const struct {
+        int status;
+        QByteArray said; // pkexec's words, then the tool's
+        QStringList explained;
+    } rows[] = {
+        {126,
+         "Error executing command as another user: Request dismissed\nvarnel-repair: authentication was "
+         "cancelled or refused; nothing was changed\n",
+         {QStringLiteral(
+              "The request for an administrator's password was cancelled, so nothing was changed."),
+          QStringLiteral("To repair, press Scan and Repair again and enter an administrator's password when "
+                         "asked.")}},
+        {127,
+         QByteArray("Error executing command as another user: No authentication agent found.\n") + gaveUp,
+         {QStringLiteral("Varnel could not ask for an administrator's password: no password prompt can be "
+                         "shown in this session, so nothing was changed."),
+          QStringLiteral("Start Varnel from a desktop session, or run the repair in a terminal:"), sudo}},
+        {127,
+         QByteArray("Error executing command as another user: Not authorized\n\nThis incident has been "
+                    "reported.\n") +
+             gaveUp,
+         {QStringLiteral(
+              "The password was not accepted, or this account may not repair the system, so nothing "
+              "was changed."),
+          QStringLiteral("Press Scan and Repair again and enter an administrator's password, or let an "
+                         "administrator run the repair in a terminal:"),
+          sudo}},
+        {127,
+         "varnel-repair: needs root, and cannot start /usr/bin/pkexec to ask for it: No such file or "
+         "directory\n",
+         {QStringLiteral("Varnel could not ask for an administrator's password because pkexec could not be "
+                         "started, so nothing was changed."),
+          QStringLiteral("Install pkexec, or run the repair in a terminal:"), sudo}},
+        {3,
+         "varnel-repair: cannot read the rpm database\n",
+         {QStringLiteral("The repair did not finish: the repair tool %1 ended with exit status 3.").arg(tool),
+          QStringLiteral("The tool said: varnel-repair: cannot read the rpm database")}},
+    };
+    delegate.setRepairToolPath(tool);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.explained.first().toStdString());
+        QFile said(tool + QStringLiteral(".said")), status(tool + QStringLiteral(".status"));
+        ASSERT_TRUE(said.open(QIODevice::WriteOnly) && status.open(QIODevice::WriteOnly));
+        said.write(row.said);
+        status.write(QByteArray::number(row.status));
+        said.close();
+        status.close();
+        AlertWatcher alerts;
+        press();
+        ASSERT_TRUE(waitForIdle());
+        ASSERT_EQ(alerts.alerts.size(), 1u);
+        EXPECT_EQ(alerts.alerts[0].icon, QMessageBox::Critical);
+        QStringList paragraphs = alerts.alerts[0].text.split(QStringLiteral("\n\n"));
+        EXPECT_EQ(paragraphs.takeLast(), QStringLiteral("The time of the last repair was left as it was."));
+        EXPECT_EQ(paragraphs.join(QLatin1Char('\n')).split(QLatin1Char('\n')), row.explained);
+        EXPECT_EQ(logLines(delegate.repairLog().text()).mid(1), row.explained); // the same words
+        EXPECT_EQ(stored(), kBefore);
+    }
+}
+
+TEST_F(RepairRun, FocusGoesToStopDuringARunAndBackToTheButtonAfter) {
+    window.activateWindow();
+    ui.btnScanAndFix->setFocus();
+    QTest::keyClick(ui.btnScanAndFix, Qt::Key_Space);
+    ASSERT_TRUE(busy());
+    EXPECT_EQ(window.focusWidget(), ui.btnStop); // not the link that follows the disabled button
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(window.focusWidget(), ui.btnScanAndFix);
+}
+
 TEST_F(RepairRun, AToolThatCannotBeStartedIsExplainedAndTheWindowReturnsToIdle) {
     const QString notExecutable = m_scripts.filePath(QStringLiteral("not-executable"));
     QFile(notExecutable).open(QIODevice::WriteOnly);
@@ -215,6 +304,7 @@ TEST_F(RepairRun, AToolThatCannotBeStartedIsExplainedAndTheWindowReturnsToIdle) 
         press();
         ASSERT_EQ(alerts.alerts.size(), 1u);
         EXPECT_TRUE(alerts.alerts[0].text.startsWith(QStringLiteral("The repair could not be started.")));
+        EXPECT_EQ(alerts.alerts[0].icon, QMessageBox::Critical);
         EXPECT_TRUE(alerts.alerts[0].text.contains(tool));
         EXPECT_TRUE(idle() && ui.lblLastScannedDesc->isHidden());
         EXPECT_EQ(ui.lblLastScanned->text(), QStringLiteral("10 days ago"));
@@ -307,10 +397,50 @@ TEST_F(RepairRun, ATimeThatCannotBeSavedIsReportedAndStillShown) {
     ASSERT_TRUE(waitForIdle());
     ASSERT_EQ(alerts.alerts.size(), 1u);
     EXPECT_TRUE(alerts.alerts[0].text.contains(QStringLiteral("could not be saved")));
+    EXPECT_EQ(alerts.alerts[0].icon, QMessageBox::Warning);
     EXPECT_EQ(ui.lblLastScanned->text(), QStringLiteral("Today"));
     EXPECT_EQ(delegate.attentionRequests, 1);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
+
+TEST(RepairLogView, FollowsNewLinesWrappedOnesTooUntilTheUserScrollsUp) {
+    QPlainTextEdit view;
+    view.resize(300, 150);
+    view.show();
+    app::RepairLog log;
+    log.setView(&view, nullptr);
+    QScrollBar* bar = view.verticalScrollBar();
+    const auto lastLineShown = [&] {
+        QTextCursor end(view.document());
+        end.movePosition(QTextCursor::End);
+        const QRect line = view.cursorRect(end);
+        return line.top() >= 0 && line.bottom() <= view.viewport()->height();
+    };
+    const auto addLines = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            log.add(QStringLiteral("Permissions differ on \u201c%1\u201d; should be -rw-r--r-- , they are "
+                                   "-rw-rw-r-- .")
+                        .arg(QStringLiteral("usr/share/doc/some-package/examples/").repeated(3)));
+        log.flush();
+        QCoreApplication::processEvents();
+    };
+    addLines(40); // while the details are closed
+    log.setViewOpen(true);
+    QTest::qWait(50);
+    EXPECT_TRUE(lastLineShown());
+    for (int round = 0; round < 4; ++round) {
+        addLines(round == 0 ? 200 : 3);
+        EXPECT_TRUE(lastLineShown()) << "round " << round;
+    }
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub); // the user reads something further up
+    const int readingAt = bar->value();
+    addLines(15);
+    EXPECT_EQ(bar->value(), readingAt);
+    EXPECT_FALSE(lastLineShown());
+    bar->triggerAction(QAbstractSlider::SliderToMaximum); // and comes back down
+    addLines(15);
+    EXPECT_TRUE(lastLineShown());
 }
 
 } // namespace

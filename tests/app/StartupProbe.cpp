@@ -1,5 +1,6 @@
-// A start-up for a user who is not an administrator, run as a child process by StartupTest: it reports
-// what the window looks like while the refusal is on screen, then presses OK.
+// Start-ups run as child processes by StartupTest. Without arguments: a user who is not an administrator;
+// it reports what the window looks like while the refusal is on screen, then presses OK. With "run <tool>":
+// an administrator presses Scan and Repair on the tool and it reports the end of the run and its log.
 #include "app/AppDelegate.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
@@ -18,7 +20,14 @@ namespace {
 
 struct NobodyIsAdmin : app::GroupDatabase {
     const char* const* membersOf(const char*) const override { return nullptr; }
+    std::optional<gid_t> groupId(const char*) const override { return std::nullopt; }
     const char* loginName() const override { return "alex"; }
+    uid_t realUserId() const override { return 1000; }
+    std::optional<Account> account(uid_t) const override { return Account{"alex", 1000}; }
+    std::optional<uid_t> userId(const char*) const override { return 1000; }
+};
+struct Root : NobodyIsAdmin {
+    uid_t realUserId() const override { return 0; }
 };
 
 void say(const char* key, const QString& value) {
@@ -41,6 +50,35 @@ int main(int argc, char** argv) {
     app::MainWindow window;
     app::AppDelegate delegate;
     delegate.connectOutlets(window);
+    if (argc == 3 && qstrcmp(argv[1], "run") == 0) {
+        delegate.setGroupDatabase(std::make_unique<Root>());
+        delegate.setRepairToolPath(QString::fromLocal8Bit(argv[2]));
+        delegate.applicationDidFinishLaunching();
+        delegate.btnScanAndFixClicked();
+        while (!window.ui.btnScanAndFix->isEnabled())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        say("status", window.ui.lblLastScanned->text());
+        say("log", delegate.repairLog().text());
+        return 0;
+    }
+    if (argc == 2 && qstrcmp(argv[1], "fit") == 0) {
+        // The window with its details open on this screen, then maximised.
+        delegate.setGroupDatabase(std::make_unique<Root>());
+        delegate.applicationDidFinishLaunching();
+        window.ui.btnDetails->show();
+        window.ui.btnDetails->click();
+        QApplication::processEvents();
+        const QRect available = window.screen()->availableGeometry();
+        say("fits", QString::number(available.contains(window.frameGeometry())));
+        say("whole", QString::number(window.centralWidget()->height() >=
+                                     window.centralWidget()->minimumSizeHint().height()));
+        const int logHeight = window.ui.txtLog->height(), panelWidth = window.ui.boxMain->width();
+        window.showMaximized();
+        QApplication::processEvents();
+        say("maximised-grows", QString::number(window.ui.txtLog->height() > logHeight &&
+                                               window.ui.boxMain->width() > panelWidth));
+        return 0;
+    }
     delegate.setGroupDatabase(std::make_unique<NobodyIsAdmin>());
 
     QTimer poll;
@@ -50,10 +88,13 @@ int main(int argc, char** argv) {
             return;
         poll.stop();
         say("alert", box->text());
+        say("icon", QString::number(box->icon()));
         say("window-visible", QString::number(window.isVisible()));
         say("window-colour", window.centralWidget()->palette().color(QPalette::Window).name(QColor::HexArgb));
         say("button-colour", window.ui.btnScanAndFix->palette().color(QPalette::ButtonText).name());
         say("status", window.ui.lblLastScanned->text());
+        say("run-shown", QString::number(window.ui.pbWait->isVisible() + window.ui.lblProgress->isVisible() +
+                                         window.ui.pbProgress->isVisible()));
         // Still running while the alert waits; the exit may only follow the press.
         QTimer::singleShot(200, box, [box] {
             say("pressing", QStringLiteral("OK"));

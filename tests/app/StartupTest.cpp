@@ -2,13 +2,19 @@
 // and the command line.
 #include "AppFixture.h"
 #include "app/SingleInstance.h"
+#include "varnel/Config.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -20,24 +26,107 @@ QProcessEnvironment environmentWithRuntimeFolder(const QString& folder) {
     return env;
 }
 
-TEST(Startup, ARefusedUserSeesTheStyledWindowThenTheProgramEndsWithStatusOne) {
+TEST(Startup, ARefusedUserSeesTheIdleStyledWindowThenTheProgramEndsWithStatusOne) {
     QProcess probe;
     probe.start(QStringLiteral(VARNEL_STARTUP_PROBE));
     ASSERT_TRUE(probe.waitForFinished(20000));
     const QString out = QString::fromUtf8(probe.readAllStandardOutput());
     EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(probe.exitCode(), 1) << out.toStdString();
+#if defined(Q_OS_MACOS)
     EXPECT_TRUE(out.startsWith(QStringLiteral(
         "alert=Varnel is only available if you are logged in using an admin account.\n"
         "Please check your account type under Users & Groups in Applications -> System Preferences.\n"
         "Some users have reported an issue after a recently applied Apple update which is resolved after "
         "rebooting their Mac.\n")))
         << out.toStdString();
+#else
+    // What is true on Linux: the compiled-in groups, and how an account becomes an administrator's.
+    const QString groups = QString::fromUtf8(varnel::config::kAdminGroups).replace(';', QLatin1String(", "));
+    EXPECT_TRUE(out.startsWith(
+        QStringLiteral("alert=Varnel is only available to administrators, and your account is not one.\n"
+                       "Administrators are the members of the groups %1.\n"
+                       "An administrator can make your account a member; then log out and log in again "
+                       "for the change to take effect.\n")
+            .arg(groups)))
+        << out.toStdString();
+#endif
+    EXPECT_TRUE(out.contains(QStringLiteral("icon=%1\n").arg(QMessageBox::Critical)));
     EXPECT_TRUE(out.contains(QStringLiteral("window-visible=1\n")));
     EXPECT_TRUE(out.contains(QStringLiteral("window-colour=#fc69b5e8\n")));
     EXPECT_TRUE(out.contains(QStringLiteral("button-colour=#ffffff\n")));
-    EXPECT_TRUE(out.contains(QStringLiteral("status=\n"))); // the status line was never filled in
+    EXPECT_TRUE(out.contains(QStringLiteral("status=\n")));     // the status line was never filled in
+    EXPECT_TRUE(out.contains(QStringLiteral("run-shown=0\n"))); // no spinner, caption or bar of a run
     EXPECT_TRUE(out.endsWith(QStringLiteral("pressing=OK\n"))) << out.toStdString();
+}
+
+TEST(Startup, AToolThatReadsTheTerminalDoesNotHoldUpARunStartedFromOne) {
+    // Started from a terminal, the tool has none: pkexec cannot ask for a password where nobody looks.
+    QTemporaryDir folder(QCoreApplication::applicationDirPath() + QStringLiteral("/tty-XXXXXX"));
+    QFile tool(folder.filePath(QStringLiteral("tool")));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write("#!/bin/sh\nread answer < /dev/tty && echo \"read '$answer' from the terminal\" >&2\n"
+               "printf '%s' '<plist version=\"1.0\"><dict><key>Message</key><string>done</string>"
+               "<key>End</key><true/></dict></plist>'\n");
+    tool.close();
+    tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+    const QByteArray probe = VARNEL_STARTUP_PROBE, toolPath = QFile::encodeName(tool.fileName());
+
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::execl(probe.constData(), probe.constData(), "run", toolPath.constData(), nullptr);
+        ::_exit(127);
+    }
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (::poll(&ready, 1, 200) > 0) {
+            char buffer[4096];
+            const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+            if (got <= 0)
+                break; // the probe and everything on the terminal are gone
+            out.append(buffer, got);
+        }
+        if (timer.hasExpired(20000)) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    out.replace("\r\n", "\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("status=Today\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("  done\n")) << out.toStdString();
+}
+
+TEST(Startup, TheWindowWithItsDetailsFitsTheScreenAndMaximisedTheLogTakesTheRoom) {
+    QTemporaryDir folder;
+    for (const char* dpr : {"1", "2"}) {
+        SCOPED_TRACE(dpr);
+        // A 1280x800 screen, at normal and at double scale (640x400 for the window's layout).
+        const QString config = folder.filePath(QStringLiteral("screen-%1.json").arg(QLatin1String(dpr)));
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1280, "height": 800, )"
+                              R"("logicalDpi": 96, "logicalBaseDpi": 96, "dpr": )") +
+                   dpr + "}]}");
+        file.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+        QProcess probe;
+        probe.setProcessEnvironment(env);
+        probe.start(QStringLiteral(VARNEL_STARTUP_PROBE), {QStringLiteral("fit")});
+        ASSERT_TRUE(probe.waitForFinished(20000));
+        const QString out = QString::fromUtf8(probe.readAllStandardOutput());
+        EXPECT_EQ(out.toStdString(), "fits=1\nwhole=1\nmaximised-grows=1\n");
+    }
 }
 
 class Reopen : public AppFixture {};

@@ -37,11 +37,12 @@ field() { sed -n "s/^ $1: //p" <<<"$info"; }
 [ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@]+@[^\>]+\>$ ]] || fail "Maintainer is '$(field Maintainer)'"
 [ -n "$(field Description)" ] || fail "no Description"
-# The names of the Depends line; dpkg-shlibdeps names the packages of every library the program links.
+# The names of the Depends line; dpkg-shlibdeps names the packages of every library the program links, and
+# the repair needs pkexec and the polkit daemon to ask for a password.
 depends=$(field Depends)
 names=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
 for library in 'libc6' 'libstdc\+\+6' 'libqt6core6.*' 'libqt6gui6.*' 'libqt6widgets6.*' 'libqt6network6.*' \
-    'libicu[0-9]+'; do
+    'libicu[0-9]+' 'pkexec' 'polkitd'; do
     grep -Eqx "$library" <<<"$names" || fail "Depends names no $library: '$depends'"
 done
 

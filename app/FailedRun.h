@@ -1,0 +1,30 @@
+#pragma once
+
+#include "repair/RepairProgressDelegate.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+
+namespace app {
+
+// What a user is told of a run of the repair tool that did not finish: what happened and what to do, in
+// plain words. The tool elevates itself through pkexec, whose exit statuses (126: the request was
+// dismissed; 127: authentication was impossible or failed) and messages on standard error tell the
+// ways authentication goes wrong apart.
+class FailedRun {
+    Q_DECLARE_TR_FUNCTIONS(app::FailedRun)
+
+public:
+    FailedRun(const QString& toolPath, const repair::RepairOutcome& outcome);
+
+    // The explanation, a paragraph each: the alert shows them and the log keeps them, a line each.
+    const QStringList& paragraphs() const { return m_paragraphs; }
+    // The command that runs the repair in a terminal instead.
+    static QString terminalCommand(const QString& toolPath);
+
+private:
+    QStringList m_paragraphs;
+};
+
+} // namespace app
