@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ranges>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -113,8 +114,12 @@ bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
     }
     if (!disagree)
         return check(merged, packages);
-    std::string values;
+    std::vector<const PackagedFile*> byPackage;
     for (const PackagedFile& e : entries)
+        byPackage.push_back(&e);
+    std::sort(byPackage.begin(), byPackage.end(), [](auto a, auto b) { return a->package < b->package; });
+    std::string values;
+    for (const PackagedFile& e : byPackage | std::views::transform([](auto p) -> const PackagedFile& { return *p; }))
         values += (values.empty() ? "" : "; ") + PlistReporter::quoted(e.package) + ": " + modeString(e.mode) +
                   " " + e.user + ":" + e.group + (e.capability.empty() ? "" : " " + e.capability);
     return leaveAlone(merged.path, "is listed with different values by several packages (" + values +
@@ -207,6 +212,10 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     if (several && !m_hardLinksProtected)
         return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
                                 "link other users' files (fs.protected_hardlinks is off).");
+
+    // A folder's trust is judged by what it was before this change, for what is below it.
+    if (type == S_IFDIR && !parts.empty())
+        m_walk.enter(path);
 
     // Opened only now, to change it, and confirmed to be what was checked.
     const UniqueFd fd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)

@@ -58,6 +58,20 @@ bool FolderWalk::folderOf(std::string_view path, Folder& folder) {
         return false;
     }
     parts.pop_back();
+    if (!walkTo(parts))
+        return false;
+    folder = m_levels.empty() ? top() : Folder{m_levels.back().fd.get(), m_levels.back().others,
+                                               m_levels.back().changeable};
+    return true;
+}
+
+bool FolderWalk::enter(std::string_view path) {
+    bool plain = true;
+    const std::vector<std::string_view> parts = components(path, plain);
+    return plain && walkTo(parts);
+}
+
+bool FolderWalk::walkTo(const std::vector<std::string_view>& parts) {
     size_t common = 0;
     while (common < m_levels.size() && common < parts.size() && m_levels[common].name == parts[common])
         ++common;
@@ -69,8 +83,6 @@ bool FolderWalk::folderOf(std::string_view path, Folder& folder) {
         if (i >= common && !descend(parts[i], walked))
             return false;
     }
-    folder = m_levels.empty() ? top() : Folder{m_levels.back().fd.get(), m_levels.back().others,
-                                               m_levels.back().changeable};
     return true;
 }
 

@@ -36,6 +36,9 @@ public:
     // The folder that holds the last component of `path` (a plain absolute path: no "." or ".."). False
     // with errno set when it cannot be reached (ELOOP: a link the rule does not follow).
     bool folderOf(std::string_view path, Folder& folder);
+    // Walks into the folder `path` names, so that its trust is taken from what it is now, before a change
+    // to it; the paths below it are then judged by that.
+    bool enter(std::string_view path);
 
     // The top of the installation as a folder.
     Folder top() const;
@@ -52,6 +55,7 @@ private:
         bool others = false;
         std::string changeable;
     };
+    bool walkTo(const std::vector<std::string_view>& parts);
     bool descend(std::string_view name, const std::string& path);
 
     int m_rootFd;

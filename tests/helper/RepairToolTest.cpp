@@ -6,11 +6,14 @@
 
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -41,9 +44,10 @@ struct ToolRun {
 };
 
 // Runs `program` with `environment` alone (and the asan build's sanitizer settings), as `user` when one is
-// given (uid and gid), and waits. Status 120: it could not become the user; 121: the program could not start.
+// given (uid and gid), with at most `maxFiles` descriptors when given, and waits. Status 120: it could not
+// become the user; 121: the program could not start.
 ToolRun runProgram(const std::string& program, std::vector<std::string> arguments,
-                   std::vector<std::string> environment = {}, int user = -1) {
+                   std::vector<std::string> environment = {}, int user = -1, int maxFiles = -1) {
     arguments.insert(arguments.begin(), program);
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char* value = std::getenv(name))
@@ -60,6 +64,9 @@ ToolRun runProgram(const std::string& program, std::vector<std::string> argument
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (user >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
+            ::_exit(120);
+        const rlimit files{static_cast<rlim_t>(maxFiles), static_cast<rlim_t>(maxFiles)};
+        if (maxFiles >= 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0)
             ::_exit(120);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
@@ -88,6 +95,22 @@ ToolRun rpm(const std::vector<std::string>& arguments) {
     return runProgram("/usr/bin/rpm", arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"});
 }
 
+// The test variant's rpm: a shell script with this body, or none.
+void fakeRpm(const std::string& body) {
+    const std::string dir = VARNEL_FAKE_RPM_DIR;
+    std::filesystem::remove_all(dir);
+    if (body.empty())
+        return;
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/rpm") << "#!/bin/sh\n" << body << "\n";
+    ::chmod(dir.c_str(), 0755);
+    ::chmod((dir + "/rpm").c_str(), 0755);
+}
+// The test variant's fs.protected_hardlinks.
+void fakeHardLinksProtected(bool on) {
+    std::ofstream(VARNEL_FAKE_PROTECTED_HARDLINKS) << (on ? "1\n" : "0\n");
+}
+
 // A temporary folder of its own, removed at the end of the scope (links in it, never what they point at).
 struct TemporaryFolder {
     TemporaryFolder() {
@@ -111,12 +134,16 @@ protected:
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root: installs packages into a temporary root and changes owners";
         ASSERT_FALSE(m_folder.path.empty());
-        std::filesystem::create_directories(m_root + "/etc");
-        std::ofstream(m_root + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n# a comment\n"
-                                                 "daemon:x:2:2:daemon:/:/usr/sbin/nologin\n";
-        std::ofstream(m_root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
-        std::vector<std::string> install = {"--root", m_root, "--nodeps", "--install"};
-        for (const char* package : {"vt", "vt-names", "vt-victim"})
+        makeRoot(m_root, {"vt", "vt-names", "vt-victim"});
+    }
+    // `packages` installed in one transaction (--replacefiles lets two of them list a path differently).
+    static void makeRoot(const std::string& root, const std::vector<std::string>& packages) {
+        std::filesystem::create_directories(root + "/etc");
+        std::ofstream(root + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n# a comment\n"
+                                               "daemon:x:2:2:daemon:/:/usr/sbin/nologin\n";
+        std::ofstream(root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
+        std::vector<std::string> install = {"--root", root, "--nodeps", "--replacefiles", "--install"};
+        for (const std::string& package : packages)
             install.push_back(std::string(VARNEL_TEST_PACKAGES) + "/" + package + "-1-1.noarch.rpm");
         const ToolRun installed = rpm(install);
         ASSERT_EQ(installed.status, 0) << installed.err;
@@ -145,11 +172,11 @@ std::string differs(const char* what, const std::string& path, const char* shoul
 std::string repaired(const std::string& path) {
     return "Repaired " + q(path) + ".";
 }
-std::string refused(const std::string& path) {
+std::string refused(const std::string& path, const std::string& because) {
     return q(path) +
            " was not repaired: it should carry privileges (set-user-ID, set-group-ID or capabilities), "
-           "and users other than its packaged owner could have changed its content. Reinstall the "
-           "package \u201cvt\u201d.";
+           "and " +
+           because + ", so others could have changed its content. Reinstall the package \u201cvt\u201d.";
 }
 const std::string kOrphan = "\u201c/opt/vt/share/orphan\u201d should belong to user \u201cnosuchuser\u201d, "
                             "which this system does not know; it was left alone.";
@@ -171,6 +198,7 @@ Messages findings(const ToolRun& run) {
                 std::adjacent_find(percents.begin(), percents.end()) == percents.end());
     const plist::Value* last = run.lists.empty() ? nullptr : run.lists.back().find(u"PercentComplete");
     EXPECT_TRUE(ends == 1 && last && last->real() == 100 && plist::boolValue(run.lists.back().find(u"End")));
+    EXPECT_TRUE(percents.size() < 2 || percents[percents.size() - 2] < 100); // 100 only at the end
     size_t plists = 0;
     for (size_t at = run.out.find("<plist "); at != std::string::npos; at = run.out.find("<plist ", at + 1))
         ++plists;
@@ -206,9 +234,8 @@ TEST_F(RepairToolTest, RepairsExactlyWhatDiffersThenFindsNothing) {
         {"/opt/vt/bin/setuid", 0755, -1, -1, {modes("/opt/vt/bin/setuid", "-rwsr-xr-x", "-rwxr-xr-x")}},
         {"/opt/vt/bin/tool", -1, 2, -1, {differs("Owner", "/opt/vt/bin/tool", "root", "daemon")}},
         {"/opt/vt/share/data", -1, -1, 10, {differs("Group", "/opt/vt/share/data", "root", "wheel")}},
-        {"/opt/vt/private/key", 0604, 0, 0, {modes("/opt/vt/private/key", "-rw-r-----", "-rw----r--"),
-                                             differs("Owner", "/opt/vt/private/key", "daemon", "root"),
-                                             differs("Group", "/opt/vt/private/key", "daemon", "root")}},
+        {"/opt/vt/private/key", 0604, -1, 10, {modes("/opt/vt/private/key", "-rw-r-----", "-rw----r--"),
+                                               differs("Group", "/opt/vt/private/key", "daemon", "wheel")}},
         {"/opt/names/it's", 0, -1, -1, {modes("/opt/names/it's", "-rw-r--r--", "----------")}},
         {markup, 0600, -1, -1, {modes(markup, "-rw-r--r--", "-rw-------")}},
         {bad, 0600, -1, -1, {modes(shownBad, "-rw-r--r--", "-rw-------")}, shownBad},
@@ -280,10 +307,11 @@ TEST_F(RepairToolTest, NeverFollowsALinkOutOfTheRootNorCreatesOrRemovesFiles) {
     EXPECT_EQ(fileText(path("/relocated/lib/a")) + fileText(path("/opt/victim/bin/run")), "a\n" + run);
 }
 
-// A file whose packaged state grants privileges keeps them through a change of group, and gets none back
-// when a user other than root could have rewritten it: set-user-ID, or a packaged capability.
+// Set-ID bits and capabilities go back only on content nobody but root could have written and nobody can
+// write now; otherwise the file is left as found. Each row breaks /opt/vt/bin/setuid (4755 root:root) or
+// /opt/vt/bin/cap (cap_net_raw) and is undone before the next.
 TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
-    const std::string cap = path("/opt/vt/bin/cap");
+    const std::string setuid = path("/opt/vt/bin/setuid"), cap = path("/opt/vt/bin/cap");
     const auto capability = [&] {
         char value[64];
         const ssize_t n = ::getxattr(cap.c_str(), "security.capability", value, sizeof value);
@@ -291,28 +319,198 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
     };
     const std::string packaged = capability();
     ASSERT_FALSE(packaged.empty()) << "rpm did not set the packaged capability";
-    // A wrong group (the kernel drops the capability with chown: the test puts it back).
-    ASSERT_EQ(::chown(cap.c_str(), -1, 10), 0);
-    ASSERT_EQ(::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0), 0);
-    ASSERT_EQ(::chown(path("/opt/vt/bin/setuid").c_str(), 2, -1), 0);
-    EXPECT_EQ(
-        findings(repairTool(m_root)),
-        sorted({kOrphan, differs("Group", "/opt/vt/bin/cap", "root", "wheel"), repaired("/opt/vt/bin/cap"),
-                modes("/opt/vt/bin/setuid", "-rwsr-xr-x", "-rwxr-xr-x"),
-                differs("Owner", "/opt/vt/bin/setuid", "root", "daemon"), refused("/opt/vt/bin/setuid")}));
-    EXPECT_EQ(statOf("/opt/vt/bin/cap").st_gid, 0u);
-    EXPECT_EQ(capability(), packaged);
-    EXPECT_EQ(statOf("/opt/vt/bin/setuid").st_uid, 2u);
-    EXPECT_EQ(statOf("/opt/vt/bin/setuid").st_mode & 07777u, 0755u);
+    // user:1234:rwx as the kernel keeps it (user, named user, group, mask, other).
+    const auto acl = [](const std::string& file) {
+        const uint16_t e[][2] = {{1, 7}, {2, 7}, {4, 5}, {0x10, 7}, {0x20, 5}};
+        const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
+        std::string v("\x02\0\0\0", 4);
+        for (int i = 0; i < 5; ++i)
+            v += std::string(reinterpret_cast<const char*>(e[i]), 4) + std::string(reinterpret_cast<const char*>(&ids[i]), 4);
+        return ::setxattr(file.c_str(), "system.posix_acl_access", v.data(), v.size(), 0) == 0;
+    };
+    void* mapping = nullptr;
+    const auto lose = [&] { return ::chmod(setuid.c_str(), 0755) == 0; }; // as a change of content would
+    const std::string s = "/opt/vt/bin/setuid", c = "/opt/vt/bin/cap";
+    const struct {
+        const char* name;
+        std::function<bool()> breakIt;
+        Messages reports;
+        unsigned modeAfter;
+    } rows[] = {
+        {"group and mode differ, nobody else may write: owner first, then mode",
+         [&] { return lose() && ::chown(setuid.c_str(), -1, 10) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Group", s, "root", "wheel"), repaired(s)}, 04755},
+        {"a group other than root may write it",
+         [&] { return ::chown(setuid.c_str(), -1, 10) == 0 && ::chmod(setuid.c_str(), 0775) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), differs("Group", s, "root", "wheel"),
+          refused(s, "its group may write it")}, 0775},
+        {"an access control list lets a user write it", [&] { return lose() && acl(setuid); },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), refused(s, "an access control list lets others write it")}, 0775},
+        {"anyone may write it", [&] { return ::chmod(setuid.c_str(), 0777) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxrwx"), refused(s, "anyone may write it")}, 0777},
+        {"another user owns it", [&] { return lose() && ::chown(setuid.c_str(), 2, -1) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Owner", s, "root", "daemon"),
+          refused(s, "it belongs to a user other than root")}, 0755},
+        {"it has a second hard link", [&] { return lose() && ::link(setuid.c_str(), (setuid + "-link").c_str()) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), refused(s, "it has several hard links")}, 0755},
+        {"a process has it mapped writable",
+         [&] {
+             const int fd = lose() ? ::open(setuid.c_str(), O_RDWR) : -1;
+             mapping = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+             ::close(fd);
+             return mapping != MAP_FAILED;
+         },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), refused(s, "a process has it open for writing or mapped writable")},
+         0755},
+        // The kernel drops the capability with chown: the test puts it back, the tool does after its own.
+        {"a packaged capability through a change of group",
+         [&] {
+             return ::chown(cap.c_str(), -1, 10) == 0 &&
+                    ::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0) == 0;
+         },
+         {differs("Group", c, "root", "wheel"), repaired(c)}, 04755},
+        {"a packaged capability on a file another user owns", [&] { return ::chown(cap.c_str(), 2, -1) == 0; },
+         {differs("Owner", c, "root", "daemon"), refused(c, "it belongs to a user other than root")}, 04755},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(row.breakIt());
+        EXPECT_EQ(findings(repairTool(m_root)), sorted([&] {
+                      Messages m = row.reports;
+                      m.push_back(kOrphan);
+                      return m;
+                  }()));
+        EXPECT_EQ(statOf("/opt/vt/bin/setuid").st_mode & 07777u, row.modeAfter);
+        if (row.reports.back() == repaired(c)) {
+            EXPECT_EQ(capability(), packaged);
+        }
+        // Undone for the next row.
+        if (mapping)
+            ::munmap(std::exchange(mapping, nullptr), 4096);
+        ::removexattr(setuid.c_str(), "system.posix_acl_access");
+        std::filesystem::remove(setuid + "-link");
+        ASSERT_EQ(::chown(setuid.c_str(), 0, 0) | ::chmod(setuid.c_str(), 04755) | ::chown(cap.c_str(), 0, 0), 0);
+        ASSERT_EQ(::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0), 0);
+    }
+}
 
-    ASSERT_EQ(::chown(cap.c_str(), 2, -1), 0); // the chown drops the capability: only the package says so
-    const ToolRun again = repairTool(m_root);
-    EXPECT_EQ(
-        findings(again),
-        sorted({kOrphan, differs("Owner", "/opt/vt/bin/cap", "root", "daemon"), refused("/opt/vt/bin/cap"),
-                modes("/opt/vt/bin/setuid", "-rwsr-xr-x", "-rwxr-xr-x"),
-                differs("Owner", "/opt/vt/bin/setuid", "root", "daemon"), refused("/opt/vt/bin/setuid")}));
-    EXPECT_EQ(statOf("/opt/vt/bin/cap").st_uid, 2u);
+// Below a folder anyone but root can write (/opt/m2 is daemon's, /opt/loose gets an access control list),
+// nothing is trusted for its owner: no link is followed, root's objects and hard-linked ones are left
+// alone, and what was there stays as it was. Also rpm's verify flags and a folder two packages list
+// with different modes. Each row on a root of its own holding vt-m2 and vt-other.
+TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
+    const std::string shared = q("/opt/shared") +
+                               " is listed with different values by several packages (\u201cvt-m2\u201d: "
+                               "drwxr-xr-x root:root; \u201cvt-other\u201d: drwx------ root:root); it was left alone.";
+    const auto leftIn = [](const std::string& file, const char* what, const char* folder) {
+        return q(file) + " was not repaired: " + what + ", in " + q(folder) +
+               ", a folder users other than root can change, so it may not be what the package put there. "
+               "Repair the folders above it, then run the repair again.";
+    };
+    const auto link = [](const std::string& file) {
+        return q(file) + " should be a folder but is a symbolic link; it was left alone.";
+    };
+    const auto loop = [](const std::string& file) {
+        return "Could not check " + q(file) + ": Too many levels of symbolic links.";
+    };
+    const std::string shadow = "/opt/m2/data/shadow", file = "/opt/m2/data/sub/file";
+    const struct {
+        const char* name;
+        std::function<void(const std::string& root)> breakIt;
+        Messages reports;
+        std::vector<std::pair<std::string, unsigned>> after; // path in the root, uid << 16 | mode
+    } rows[] = {
+        {"root's link renamed onto a packaged folder",
+         [](const std::string& r) {
+             std::filesystem::remove_all(r + "/opt/m2/data");
+             std::filesystem::rename(r + "/opt/m2/etc-link", r + "/opt/m2/data");
+         },
+         {link("/opt/m2/data"), loop(shadow), loop("/opt/m2/data/sub"), loop(file)},
+         {{"/etc/shadow", 0600}}},
+        {"root's link one folder deeper",
+         [](const std::string& r) {
+             std::filesystem::remove_all(r + "/opt/m2/data/sub");
+             std::filesystem::create_directory_symlink("/etc", r + "/opt/m2/data/sub");
+             std::ofstream(r + "/etc/file") << "root's\n";
+             ::chmod((r + "/etc/file").c_str(), 0600);
+         },
+         {link("/opt/m2/data/sub"), loop(file)},
+         {{"/etc/file", 0600}}},
+        {"a hard link to a file only root may write",
+         [&](const std::string& r) {
+             std::filesystem::remove(r + shadow);
+             std::filesystem::create_hard_link(r + "/etc/shadow", r + shadow);
+         },
+         {modes(shadow, "-rw-r-----", "-rw-------"), differs("Owner", shadow, "daemon", "root"),
+          differs("Group", shadow, "daemon", "root"), leftIn(shadow, "it has several hard links", "/opt/m2")},
+         {{"/etc/shadow", 0600}}},
+        {"a hard link to a root file anyone may write",
+         [&](const std::string& r) {
+             std::ofstream(r + "/etc/open") << "root's\n";
+             ::chmod((r + "/etc/open").c_str(), 0666);
+             std::filesystem::remove(r + file);
+             std::filesystem::create_hard_link(r + "/etc/open", r + file);
+         },
+         {modes(file, "-rw-r-----", "-rw-rw-rw-"), differs("Owner", file, "daemon", "root"),
+          differs("Group", file, "daemon", "root"), leftIn(file, "it has several hard links", "/opt/m2")},
+         {{"/etc/open", 0666}}},
+        {"root's set-user-ID program and another swapped by name",
+         [](const std::string& r) {
+             std::filesystem::rename(r + "/opt/m2/su", r + "/opt/m2/x");
+             std::filesystem::rename(r + "/opt/m2/sh", r + "/opt/m2/su");
+             std::filesystem::rename(r + "/opt/m2/x", r + "/opt/m2/sh");
+         },
+         {modes("/opt/m2/su", "-rwsr-xr-x", "-rwxr-xr-x"), leftIn("/opt/m2/su", "root owns it", "/opt/m2"),
+          modes("/opt/m2/sh", "-rwxr-xr-x", "-rwsr-xr-x"), leftIn("/opt/m2/sh", "root owns it", "/opt/m2")},
+         {{"/opt/m2/su", 0755}, {"/opt/m2/sh", 04755}}},
+        {"the account's own file there is repaired",
+         [&](const std::string& r) { ::chmod((r + shadow).c_str(), 0666); },
+         {modes(shadow, "-rw-r-----", "-rw-rw-rw-"), repaired(shadow)},
+         {{shadow, 2u << 16 | 0640}}},
+        {"an access control list lets a user write a root folder",
+         [](const std::string& r) {
+             ::chmod((r + "/opt/loose/owner").c_str(), 0600);
+             const uint16_t e[][2] = {{1, 7}, {2, 7}, {4, 5}, {0x10, 7}, {0x20, 5}};
+             const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
+             std::string v("\x02\0\0\0", 4);
+             for (int i = 0; i < 5; ++i)
+                 v += std::string(reinterpret_cast<const char*>(e[i]), 4) +
+                      std::string(reinterpret_cast<const char*>(&ids[i]), 4);
+             ::setxattr((r + "/opt/loose").c_str(), "system.posix_acl_access", v.data(), v.size(), 0);
+         },
+         {modes("/opt/loose", "drwxr-xr-x", "drwxrwxr-x"), repaired("/opt/loose"),
+          modes("/opt/loose/owner", "-rw-r--r--", "-rw-------"),
+          leftIn("/opt/loose/owner", "root owns it", "/opt/loose")},
+         {{"/opt/loose/owner", 0600}}},
+        {"what %verify leaves out is left alone",
+         [](const std::string& r) {
+             ::chmod((r + "/opt/loose/mode").c_str(), 0600);
+             ::chown((r + "/opt/loose/owner").c_str(), 2, 2);
+         },
+         {},
+         {{"/opt/loose/mode", 0600}, {"/opt/loose/owner", 2u << 16 | 0644}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TemporaryFolder folder;
+        const std::string root = folder.path + "/root";
+        makeRoot(root, {"vt-m2", "vt-other"});
+        std::ofstream(root + "/etc/shadow") << "secret\n";
+        ASSERT_EQ(::chmod((root + "/etc/shadow").c_str(), 0600), 0);
+        struct stat sharedBefore {};
+        ASSERT_EQ(::stat((root + "/opt/shared").c_str(), &sharedBefore), 0);
+        row.breakIt(root);
+        Messages expected = row.reports;
+        expected.push_back(shared);
+        EXPECT_EQ(findings(repairTool(root)), sorted(expected));
+        for (const auto& [file, value] : row.after) {
+            struct stat st {};
+            ASSERT_EQ(::lstat((root + file).c_str(), &st), 0) << file;
+            EXPECT_EQ(st.st_uid << 16 | (st.st_mode & 07777u), value) << file;
+        }
+        struct stat st {};
+        EXPECT_TRUE(::stat((root + "/opt/shared").c_str(), &st) == 0 && st.st_mode == sharedBefore.st_mode);
+    }
 }
 
 TEST(RepairToolCommandLine, RefusesEveryOtherForm) {
