@@ -65,7 +65,7 @@ ToolRun runProgram(const std::string& program, std::vector<std::string> argument
     if (pid == 0) {
         if (user >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
             ::_exit(120);
-        const rlimit files{static_cast<rlim_t>(maxFiles), static_cast<rlim_t>(maxFiles)};
+        const rlimit files{static_cast<rlim_t>(maxFiles), 1024}; // what it starts may raise its own
         if (maxFiles >= 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0)
             ::_exit(120);
         ::dup2(out, STDOUT_FILENO);
@@ -95,14 +95,14 @@ ToolRun rpm(const std::vector<std::string>& arguments) {
     return runProgram("/usr/bin/rpm", arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"});
 }
 
-// The test variant's rpm: a shell script with this body, or none.
+// The test variant's rpm: a shell script with this body (a "#!" line of its own, or /bin/sh's), or none.
 void fakeRpm(const std::string& body) {
     const std::string dir = VARNEL_FAKE_RPM_DIR;
     std::filesystem::remove_all(dir);
     if (body.empty())
         return;
     std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/rpm") << "#!/bin/sh\n" << body << "\n";
+    std::ofstream(dir + "/rpm") << (body.starts_with("#!") ? "" : "#!/bin/sh\n") << body << "\n";
     ::chmod(dir.c_str(), 0755);
     ::chmod((dir + "/rpm").c_str(), 0755);
 }
@@ -542,8 +542,8 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
         GTEST_SKIP() << "needs root: rpm refuses to create a database in a root for another user";
     TemporaryFolder empty, initialised;
     ASSERT_EQ(rpm({"--root", initialised.path, "--initdb"}).status, 0);
-    const std::string fakeRpm = VARNEL_FAKE_RPM_DIR;
-    std::filesystem::remove_all(fakeRpm);
+    const std::string fakeDir = VARNEL_FAKE_RPM_DIR;
+    fakeRpm("");
     const struct {
         std::string volume, tool;
         std::vector<std::string> environment;
@@ -567,14 +567,67 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
     EXPECT_TRUE(std::filesystem::is_empty(empty.path));
 
     // rpm gets a fixed environment, nothing of the tool's own.
-    std::filesystem::create_directories(fakeRpm);
-    std::ofstream(fakeRpm + "/rpm") << "#!/bin/sh\ncat /proc/$$/environ >'" << fakeRpm
-                                    << "/environment'\nexit 1\n";
-    std::filesystem::permissions(fakeRpm + "/rpm", std::filesystem::perms::owner_all);
+    fakeRpm("cat /proc/$$/environ >'" + fakeDir + "/environment'\nexit 1");
     EXPECT_EQ(repairTool(empty.path, {"PATH=/tmp/evil", "HOME=/tmp"}, VARNEL_REPAIR_TOOL_TEST_VARIANT).status,
               3);
-    EXPECT_EQ(fileText(fakeRpm + "/environment"),
+    EXPECT_EQ(fileText(fakeDir + "/environment"),
               std::string("PATH=/usr/sbin:/usr/bin:/sbin:/bin\0LC_ALL=C\0", 44));
+}
+
+// rpm failing, killed, silent, unreadable or not runnable: the run names the cause, ends with status 3 and
+// has changed nothing, however much of the listing came before. The variant's rpm is the real one behind
+// a script that spoils the listing; it may stay silent 2 seconds.
+TEST_F(RepairToolTest, AListingThatFailsPartWayChangesNothingAndSaysWhy) {
+    ASSERT_EQ(::chmod(path("/opt/vt/etc/conf").c_str(), 0666), 0);
+    const std::string real = "exec /usr/bin/rpm \"$@\"";
+    const std::string listing = "case \"$*\" in *'--queryformat P '*) ;; *) " + real + ";; esac\n";
+    const struct {
+        std::string script, says;
+        int maxFiles = -1;
+    } rows[] = {
+        {listing + "/usr/bin/rpm \"$@\"; exit 1", "rpm ended with status 1 while listing the packaged files"},
+        {listing + "/usr/bin/rpm \"$@\"; kill -9 $$", "rpm ended with signal 9 while listing the packaged files"},
+        {listing + "/usr/bin/rpm \"$@\"; echo 'F 1 2'", "rpm's list of packaged files holds a line it cannot read"},
+        {listing + "/usr/bin/rpm \"$@\" | sed \"s|'/opt/vt/etc/conf'|/opt/vt/etc/conf|\"",
+         "rpm's list of packaged files holds a line it cannot read"},
+        {listing + "/usr/bin/rpm \"$@\"; exec sleep 30", "rpm wrote nothing for 2 seconds and was stopped"},
+        {"", "cannot find the rpm package database of " + m_root + ": rpm (" VARNEL_FAKE_RPM_DIR
+             "/rpm) cannot be run: Permission denied"},
+        // The tool may open 6 descriptors; the stand-in raises its own limit before the shell starts.
+        {"#!/usr/bin/env -S /usr/bin/prlimit --nofile=1024 /bin/sh\n" + real, "Too many open files", 6},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        fakeRpm(row.script.empty() ? real : row.script);
+        if (row.script.empty())
+            ::chmod(VARNEL_FAKE_RPM_DIR "/rpm", 0644);
+        const ToolRun run = runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", m_root}, {},
+                                       -1, row.maxFiles);
+        EXPECT_EQ(run.status, 3);
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+        EXPECT_TRUE(run.err.ends_with("nothing was changed\n") || row.maxFiles >= 0 || row.script.empty()) << run.err;
+        EXPECT_EQ(statOf("/opt/vt/etc/conf").st_mode & 07777u, 0666u);
+    }
+    // The same rpm ending well repairs it; with fs.protected_hardlinks off a file with a second link is
+    // left alone, with it on repaired.
+    fakeRpm(real);
+    std::filesystem::create_hard_link(path("/opt/vt/share/data"), path("/opt/vt/share/data-link"));
+    ASSERT_EQ(::chmod(path("/opt/vt/share/data").c_str(), 0600), 0);
+    const std::string data = "/opt/vt/share/data";
+    for (const bool on : {false, true}) {
+        fakeHardLinksProtected(on);
+        Messages expected = {kOrphan, modes(data, "-rw-r--r--", "-rw-------")};
+        if (!on)
+            expected.insert(expected.end(), {q(data) + " was not repaired: it has several hard links, and this "
+                                                       "system lets users link other users' files "
+                                                       "(fs.protected_hardlinks is off).",
+                                             modes("/opt/vt/etc/conf", "-rw-r--r--", "-rw-rw-rw-"),
+                                             repaired("/opt/vt/etc/conf")});
+        else
+            expected.push_back(repaired(data));
+        EXPECT_EQ(findings(repairTool(m_root, {}, VARNEL_REPAIR_TOOL_TEST_VARIANT)), sorted(expected)) << on;
+    }
+    fakeRpm("");
 }
 
 // The variant whose pkexec is a stand-in that records how it was started and exits as told.
@@ -589,6 +642,19 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
     constexpr int kNobody = 65534;
     if (runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {}, {}, kNobody).status == 121)
         GTEST_SKIP() << "the user nobody cannot reach the build tree to run the tool";
+    // Without a package database there is nothing to repair: no password is asked for.
+    fakeRpm("");
+    const ToolRun nothing =
+        runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", "/"}, {}, kNobody);
+    EXPECT_EQ(nothing.status, 2);
+    EXPECT_EQ(nothing.err, "varnel-repair: this system's packages record no permissions to repair (no rpm "
+                           "package database on /)\n");
+    EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
+    // A database of one package, as the stand-in rpm tells it.
+    TemporaryFolder database;
+    ASSERT_EQ(::chmod(database.path.c_str(), 0755), 0);
+    std::ofstream(database.path + "/rpmdb.sqlite") << "";
+    fakeRpm("case \"$*\" in *--eval*) echo '" + database.path + "';; *) printf .;; esac");
     const struct {
         int pkexecStatus, status;
         const char* says;
@@ -613,6 +679,7 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
             .status,
         1);
     EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
+    fakeRpm("");
 }
 
 // The application's runner, reading progress as the application does, driving the tool on a broken root.
