@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -678,6 +679,18 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
         runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", "/tmp"}, {}, kNobody)
             .status,
         1);
+    EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
+    // A set-user-ID or set-group-ID copy refuses to run at all.
+    TemporaryFolder copies;
+    ASSERT_EQ(::chmod(copies.path.c_str(), 0755), 0);
+    for (const auto& [name, uid, gid, mode] : {std::tuple{"setuid", 1234, -1, 04755}, {"setgid", -1, 1234, 02755}}) {
+        const std::string copy = copies.path + "/" + name;
+        std::filesystem::copy_file(VARNEL_REPAIR_TOOL_TEST_VARIANT, copy);
+        ASSERT_EQ(::chown(copy.c_str(), uid, gid) | ::chmod(copy.c_str(), mode), 0);
+        const ToolRun run = runProgram(copy, {"repairPermissions", "-plist", "/"}, {}, kNobody);
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_NE(run.err.find("refuses to run set-user-ID or set-group-ID"), std::string::npos) << run.err;
+    }
     EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
     fakeRpm("");
 }
