@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <ranges>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -119,9 +118,9 @@ bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
         byPackage.push_back(&e);
     std::sort(byPackage.begin(), byPackage.end(), [](auto a, auto b) { return a->package < b->package; });
     std::string values;
-    for (const PackagedFile& e : byPackage | std::views::transform([](auto p) -> const PackagedFile& { return *p; }))
-        values += (values.empty() ? "" : "; ") + PlistReporter::quoted(e.package) + ": " + modeString(e.mode) +
-                  " " + e.user + ":" + e.group + (e.capability.empty() ? "" : " " + e.capability);
+    for (const PackagedFile* e : byPackage)
+        values += (values.empty() ? "" : "; ") + PlistReporter::quoted(e->package) + ": " + modeString(e->mode) +
+                  " " + e->user + ":" + e->group + (e->capability.empty() ? "" : " " + e->capability);
     return leaveAlone(merged.path, "is listed with different values by several packages (" + values +
                                        "); it was left alone.");
 }

@@ -102,11 +102,7 @@ bool FolderWalk::descend(std::string_view name, const std::string& path) {
         }
         level.fd = std::move(fd);
     } else if (S_ISLNK(st.st_mode)) {
-        // Followed only where the rule trusts it: root's, in folders only root can change.
-        if (parent.othersCanChange || st.st_uid != 0) {
-            errno = ELOOP;
-            return false;
-        }
+        // openInRoot follows it only where the rule trusts it: root's, in folders only root can change.
         bool others = false;
         level.fd = openInRoot(m_rootFd, path, true, &others);
         if (!level.fd)
