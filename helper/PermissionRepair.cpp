@@ -111,8 +111,9 @@ int PermissionRepair::run() {
         return reporter.progress(percent);
     };
 
-    // The whole listing first: a path several packages list is checked once, with all they say about it.
-    // Nothing is changed before rpm has ended well.
+    // The source: rpm's listing, whole before anything is checked (a path several packages list is
+    // checked once, with all they say about it), and nothing is changed before rpm has ended well.
+    // Another package database would be read here into the same list.
     std::vector<PackagedFile> files;
     PackagedFile file;
     long packages = 0;
@@ -130,7 +131,12 @@ int PermissionRepair::run() {
     if (!database.finish())
         return fail(kFailed, database.failure() + "; nothing was changed");
 
-    FileRepairer repairer(root.get(), accounts, reporter, hardLinksProtected(m_settings.protectedHardLinksPath));
+    return checkFiles(root.get(), accounts, reporter, std::move(files), progress);
+}
+
+int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
+                                 std::vector<PackagedFile> files, const std::function<bool(double)>& progress) {
+    FileRepairer repairer(rootFd, accounts, reporter, hardLinksProtected(m_settings.protectedHardLinksPath));
     const auto stopped = [&] {
         if (repairer.repaired() == 0)
             return fail(kFailed, "cannot write the progress; nothing was changed");

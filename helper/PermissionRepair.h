@@ -1,8 +1,15 @@
 #pragma once
 
+#include "helper/PackagedFile.h"
+
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace helper {
+
+class AccountDatabase;
+class PlistReporter;
 
 // One whole repair of an installation: chooses the package database it holds, reads what every package
 // says its files should be, and has FileRepairer check and repair them, reporting on `outputFd` as the
@@ -32,6 +39,11 @@ public:
     int run();
 
 private:
+    // The part every package database shares: FileRepairer's check of `files` (progress 50 to 99), the
+    // summary and the end; the exit status.
+    int checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
+                   std::vector<PackagedFile> files, const std::function<bool(double)>& progress);
+
     std::string m_volume;
     Settings m_settings;
     int m_outputFd;
