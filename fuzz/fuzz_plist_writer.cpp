@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto lists = plist::parseAll(QString::fromUtf8(out));
     check(lists.size() == 1);
     const plist::Value* message = lists.front().find(u"Message");
-    check(message && message->text() == QString::fromStdString(unescaped(helper::PlistReporter::xmlText(bytes))));
+    check(message &&
+          message->text() == QString::fromStdString(unescaped(helper::PlistReporter::xmlText(bytes))));
     return 0;
 }

@@ -2,8 +2,8 @@
 
 #include "helper/PathResolver.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <unistd.h>
 

@@ -99,7 +99,8 @@ bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
     bool disagree = false;
     for (const PackagedFile& e : entries.subspan(1)) {
         const unsigned both = merged.verify & e.verify;
-        disagree = disagree || (e.mode & S_IFMT) != (merged.mode & S_IFMT) || e.capability != merged.capability ||
+        disagree = disagree || (e.mode & S_IFMT) != (merged.mode & S_IFMT) ||
+                   e.capability != merged.capability ||
                    ((both & PackagedFile::kVerifyMode) && (e.mode & 07777u) != (merged.mode & 07777u)) ||
                    ((both & PackagedFile::kVerifyUser) && e.user != merged.user) ||
                    ((both & PackagedFile::kVerifyGroup) && e.group != merged.group);
@@ -119,8 +120,9 @@ bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
     std::sort(byPackage.begin(), byPackage.end(), [](auto a, auto b) { return a->package < b->package; });
     std::string values;
     for (const PackagedFile* e : byPackage)
-        values += (values.empty() ? "" : "; ") + PlistReporter::quoted(e->package) + ": " + modeString(e->mode) +
-                  " " + e->user + ":" + e->group + (e->capability.empty() ? "" : " " + e->capability);
+        values += (values.empty() ? "" : "; ") + PlistReporter::quoted(e->package) + ": " +
+                  modeString(e->mode) + " " + e->user + ":" + e->group +
+                  (e->capability.empty() ? "" : " " + e->capability);
     return leaveAlone(merged.path, "is listed with different values by several packages (" + values +
                                        "); it was left alone.");
 }
@@ -148,13 +150,13 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     };
     if (!parts.empty() && !m_walk.folderOf(path, folder))
         return errno == ENOENT ? missing() : couldNotCheck(path, errno);
-    if ((parts.empty() ? ::fstat(m_rootFd, &found) : ::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW)) !=
-        0)
+    if ((parts.empty() ? ::fstat(m_rootFd, &found)
+                       : ::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW)) != 0)
         return errno == ENOENT ? missing() : couldNotCheck(path, errno);
     const unsigned type = file.mode & S_IFMT;
     if ((found.st_mode & S_IFMT) != type)
-        return leaveAlone(path, std::string("should be ") + typeName(type) + " but is " + typeName(found.st_mode) +
-                                    "; it was left alone.");
+        return leaveAlone(path, std::string("should be ") + typeName(type) + " but is " +
+                                    typeName(found.st_mode) + "; it was left alone.");
 
     Ownership wanted{file.mode & 07777u, 0, 0};
     if (file.verify & PackagedFile::kVerifyUser) {
@@ -179,14 +181,16 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     ++m_differing;
     const std::string quoted = PlistReporter::quoted(path);
     const auto say = [&](bool when, const std::string& text) { return !when || m_reporter.message(text); };
-    if (!say(decision.modeDiffers, "Permissions differ on " + quoted + "; should be " + modeString(file.mode) +
-                                       " , they are " + modeString(found.st_mode) + " .") ||
+    if (!say(decision.modeDiffers, "Permissions differ on " + quoted + "; should be " +
+                                       modeString(file.mode) + " , they are " + modeString(found.st_mode) +
+                                       " .") ||
         !say(decision.ownerDiffers, "Owner differs on " + quoted + "; should be " + file.user + " , it is " +
                                         m_accounts.userName(found.st_uid) + " .") ||
         !say(decision.groupDiffers, "Group differs on " + quoted + "; should be " + file.group + " , it is " +
                                         m_accounts.groupName(found.st_gid) + " .") ||
         !say(decision.kept & RepairDecision::kModeNotWidened,
-             quoted + " lacks permissions its package grants; where only damage is undone, none are added.") ||
+             quoted +
+                 " lacks permissions its package grants; where only damage is undone, none are added.") ||
         !say(decision.kept & RepairDecision::kSpecialKept,
              quoted + " keeps set-ID or sticky bits its package does not set; where only damage is undone, "
                       "they are never taken away.") ||
@@ -203,11 +207,12 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
 
     const bool several = !S_ISDIR(found.st_mode) && found.st_nlink > 1;
     if (folder.othersCanChange && (found.st_uid == 0 || several))
-        return leaveAlone(path, std::string("was not repaired: ") +
-                                    (several ? "it has several hard links" : "root owns it") + ", in " +
-                                    PlistReporter::quoted(folder.changeable) +
-                                    ", a folder users other than root can change, so it may not be what the "
-                                    "package put there. Repair the folders above it, then run the repair again.");
+        return leaveAlone(path,
+                          std::string("was not repaired: ") +
+                              (several ? "it has several hard links" : "root owns it") + ", in " +
+                              PlistReporter::quoted(folder.changeable) +
+                              ", a folder users other than root can change, so it may not be what the "
+                              "package put there. Repair the folders above it, then run the repair again.");
     if (several && !m_hardLinksProtected)
         return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
                                 "link other users' files (fs.protected_hardlinks is off).");
@@ -231,10 +236,11 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
                                 !readCapability(fd.get(), capability) || !capability.empty();
         const std::string refusal = privileged ? privilegeRefusal(fd.get(), now) : std::string();
         if (!refusal.empty())
-            return leaveAlone(path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
-                                    "capabilities), and " +
-                                        refusal + ", so others could have changed its content. Reinstall the package " +
-                                        std::string(packages) + ".");
+            return leaveAlone(
+                path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
+                      "capabilities), and " +
+                          refusal + ", so others could have changed its content. Reinstall the package " +
+                          std::string(packages) + ".");
     }
 
     const std::string failure = apply(fd.get(), now, target.uid, target.gid, target.mode);
@@ -252,10 +258,11 @@ std::string FileRepairer::privilegeRefusal(int fd, const struct stat& found) {
         return "it has several hard links";
     // A read lease is refused while anyone has the file open for writing or mapped shared and writable.
     char path[32];
-    const UniqueFd reader(::open(descriptorPath(fd, path).data(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd reader(
+        ::open(descriptorPath(fd, path).data(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!reader)
-        return std::string("it could not be opened to see whether someone writes it (") + std::strerror(errno) +
-               ")";
+        return std::string("it could not be opened to see whether someone writes it (") +
+               std::strerror(errno) + ")";
     if (::fcntl(reader.get(), F_SETLEASE, F_RDLCK) != 0)
         return "a process has it open for writing or mapped writable";
     ::fcntl(reader.get(), F_SETLEASE, F_UNLCK);

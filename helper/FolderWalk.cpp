@@ -60,8 +60,9 @@ bool FolderWalk::folderOf(std::string_view path, Folder& folder) {
     parts.pop_back();
     if (!walkTo(parts))
         return false;
-    folder = m_levels.empty() ? top() : Folder{m_levels.back().fd.get(), m_levels.back().others,
-                                               m_levels.back().changeable};
+    folder = m_levels.empty()
+                 ? top()
+                 : Folder{m_levels.back().fd.get(), m_levels.back().others, m_levels.back().changeable};
     return true;
 }
 

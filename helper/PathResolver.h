@@ -24,7 +24,8 @@ namespace helper {
 //
 // An empty descriptor with errno set on failure (ENOENT for a missing file, ELOOP for a link it refuses
 // or too many links).
-UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast = false, bool* othersCanChange = nullptr);
+UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast = false,
+                    bool* othersCanChange = nullptr);
 
 // The same object opened for reading, when it is a regular file; an empty descriptor otherwise.
 UniqueFd openFileInRoot(int rootFd, std::string_view path);

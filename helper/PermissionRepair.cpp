@@ -35,7 +35,8 @@ bool hardLinksProtected(const std::string& setting) {
 }
 
 std::string noPermissions(const std::string& volume) {
-    return "this system's packages record no permissions to repair (no rpm package database on " + volume + ")";
+    return "this system's packages record no permissions to repair (no rpm package database on " + volume +
+           ")";
 }
 
 // The rpm database opened and its packages counted, or the status and reason why not.
@@ -53,7 +54,8 @@ Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume
     case RpmDatabase::Availability::NoDatabase:
         return {PermissionRepair::kNothingToRepair, noPermissions(volume)};
     case RpmDatabase::Availability::Failed:
-        return {PermissionRepair::kFailed, "cannot find the rpm package database of " + volume + ": " + database.failure()};
+        return {PermissionRepair::kFailed,
+                "cannot find the rpm package database of " + volume + ": " + database.failure()};
     }
     // The listing starts beside the count: on a database of small packages starting rpm is most of the
     // work, and the listing only waits (its pipe full) until the count is in.
@@ -61,7 +63,8 @@ Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume
         return {PermissionRepair::kFailed, database.failure()};
     const std::optional<long> packages = database.countPackages();
     if (!packages)
-        return {PermissionRepair::kFailed, "cannot read the rpm package database of " + volume + ": " + database.failure()};
+        return {PermissionRepair::kFailed,
+                "cannot read the rpm package database of " + volume + ": " + database.failure()};
     if (*packages == 0)
         return {PermissionRepair::kNothingToRepair, noPermissions(volume)};
     return {0, {}, *packages};
@@ -135,7 +138,8 @@ int PermissionRepair::run() {
 }
 
 int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
-                                 std::vector<PackagedFile> files, const std::function<bool(double)>& progress) {
+                                 std::vector<PackagedFile> files,
+                                 const std::function<bool(double)>& progress) {
     FileRepairer repairer(rootFd, accounts, reporter, hardLinksProtected(m_settings.protectedHardLinksPath));
     const auto stopped = [&] {
         if (repairer.repaired() == 0)

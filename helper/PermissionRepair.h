@@ -19,8 +19,8 @@ class PermissionRepair {
 public:
     // Exit statuses besides 0.
     static constexpr int kNothingToRepair = 2; // no rpm, no database, or no package in it
-    static constexpr int kFailed = 3;          // nothing was changed: the volume or the listing could not be read
-    static constexpr int kPartial = 4;         // stopped after changing some files (the output went away)
+    static constexpr int kFailed = 3;  // nothing was changed: the volume or the listing could not be read
+    static constexpr int kPartial = 4; // stopped after changing some files (the output went away)
 
     struct Settings {
         std::string rpmPath = "/usr/bin/rpm";

@@ -161,7 +161,8 @@ RpmListing::Item RpmListing::next(PackagedFile& file) {
             !readField(file.group, quoted) || !separator(' ') || !readField(file.capability, hasCapability) ||
             !separator(' ') || !readField(file.path, quoted) || !quoted || !separator('\n'))
             return error(m_failure.empty() ? unreadable : m_failure);
-        const auto rpmFlags = static_cast<unsigned long>(flags), rpmVerify = static_cast<unsigned long>(verify);
+        const auto rpmFlags = static_cast<unsigned long>(flags),
+                   rpmVerify = static_cast<unsigned long>(verify);
         if (state != kStateNormal || (rpmFlags & kFlagGhost))
             continue;
         if (!hasCapability)

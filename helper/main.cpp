@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
             return complain(1, "pkexec did not make it root");
         // No password for a run that cannot do anything; whatever else goes wrong, root tells.
         std::string why;
-        if (helper::PermissionRepair::look(volume, settings, why) == helper::PermissionRepair::kNothingToRepair)
+        if (helper::PermissionRepair::look(volume, settings, why) ==
+            helper::PermissionRepair::kNothingToRepair)
             return complain(helper::PermissionRepair::kNothingToRepair, why);
         return elevate();
     }

@@ -41,7 +41,8 @@ TEST(AccountDatabase, NamesComeFromTheFilesGivenAndRootIsZero) {
         EXPECT_FALSE(accounts.userId(unknown)) << unknown;
     EXPECT_EQ(accounts.userName(3) + accounts.userName(0) + accounts.userName(1000), "admroot1000");
     EXPECT_TRUE(accounts.uidMin() == 1000u && accounts.gidMin() == 1000u);
-    const auto defs = helper::AccountDatabase::fromText("", "", "# UID_MIN 1\nUID_MIN\t\t 500\nGID_MIN 600x\n");
+    const auto defs =
+        helper::AccountDatabase::fromText("", "", "# UID_MIN 1\nUID_MIN\t\t 500\nGID_MIN 600x\n");
     EXPECT_TRUE(defs.uidMin() == 500u && defs.gidMin() == 1000u);
 }
 
@@ -50,7 +51,8 @@ TEST(RepairRule, ExactRestoresBothWaysUndoDamageOnlyTakesAway) {
     using helper::PackagedFile;
     using D = helper::RepairDecision;
     constexpr auto exact = PackagedFile::Rule::Exact, undo = PackagedFile::Rule::UndoDamage;
-    constexpr unsigned all = PackagedFile::kVerifyMode | PackagedFile::kVerifyUser | PackagedFile::kVerifyGroup;
+    constexpr unsigned all =
+        PackagedFile::kVerifyMode | PackagedFile::kVerifyUser | PackagedFile::kVerifyGroup;
     const struct {
         PackagedFile::Rule rule;
         unsigned verify;

@@ -6,12 +6,12 @@
 
 #include <QTest>
 #include <algorithm>
-#include <functional>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -326,7 +326,8 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
         const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
         std::string v("\x02\0\0\0", 4);
         for (int i = 0; i < 5; ++i)
-            v += std::string(reinterpret_cast<const char*>(e[i]), 4) + std::string(reinterpret_cast<const char*>(&ids[i]), 4);
+            v += std::string(reinterpret_cast<const char*>(e[i]), 4) +
+                 std::string(reinterpret_cast<const char*>(&ids[i]), 4);
         return ::setxattr(file.c_str(), "system.posix_acl_access", v.data(), v.size(), 0) == 0;
     };
     void* mapping = nullptr;
@@ -340,20 +341,30 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
     } rows[] = {
         {"group and mode differ, nobody else may write: owner first, then mode",
          [&] { return lose() && ::chown(setuid.c_str(), -1, 10) == 0; },
-         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Group", s, "root", "wheel"), repaired(s)}, 04755},
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Group", s, "root", "wheel"), repaired(s)},
+         04755},
         {"a group other than root may write it",
          [&] { return ::chown(setuid.c_str(), -1, 10) == 0 && ::chmod(setuid.c_str(), 0775) == 0; },
          {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), differs("Group", s, "root", "wheel"),
-          refused(s, "its group may write it")}, 0775},
-        {"an access control list lets a user write it", [&] { return lose() && acl(setuid); },
-         {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), refused(s, "an access control list lets others write it")}, 0775},
-        {"anyone may write it", [&] { return ::chmod(setuid.c_str(), 0777) == 0; },
-         {modes(s, "-rwsr-xr-x", "-rwxrwxrwx"), refused(s, "anyone may write it")}, 0777},
-        {"another user owns it", [&] { return lose() && ::chown(setuid.c_str(), 2, -1) == 0; },
+          refused(s, "its group may write it")},
+         0775},
+        {"an access control list lets a user write it",
+         [&] { return lose() && acl(setuid); },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), refused(s, "an access control list lets others write it")},
+         0775},
+        {"anyone may write it",
+         [&] { return ::chmod(setuid.c_str(), 0777) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxrwx"), refused(s, "anyone may write it")},
+         0777},
+        {"another user owns it",
+         [&] { return lose() && ::chown(setuid.c_str(), 2, -1) == 0; },
          {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Owner", s, "root", "daemon"),
-          refused(s, "it belongs to a user other than root")}, 0755},
-        {"it has a second hard link", [&] { return lose() && ::link(setuid.c_str(), (setuid + "-link").c_str()) == 0; },
-         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), refused(s, "it has several hard links")}, 0755},
+          refused(s, "it belongs to a user other than root")},
+         0755},
+        {"it has a second hard link",
+         [&] { return lose() && ::link(setuid.c_str(), (setuid + "-link").c_str()) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), refused(s, "it has several hard links")},
+         0755},
         {"a process has it mapped writable",
          [&] {
              const int fd = lose() ? ::open(setuid.c_str(), O_RDWR) : -1;
@@ -361,7 +372,8 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
              ::close(fd);
              return mapping != MAP_FAILED;
          },
-         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), refused(s, "a process has it open for writing or mapped writable")},
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"),
+          refused(s, "a process has it open for writing or mapped writable")},
          0755},
         // The kernel drops the capability with chown: the test puts it back, the tool does after its own.
         {"a packaged capability through a change of group",
@@ -369,9 +381,12 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
              return ::chown(cap.c_str(), -1, 10) == 0 &&
                     ::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0) == 0;
          },
-         {differs("Group", c, "root", "wheel"), repaired(c)}, 04755},
-        {"a packaged capability on a file another user owns", [&] { return ::chown(cap.c_str(), 2, -1) == 0; },
-         {differs("Owner", c, "root", "daemon"), refused(c, "it belongs to a user other than root")}, 04755},
+         {differs("Group", c, "root", "wheel"), repaired(c)},
+         04755},
+        {"a packaged capability on a file another user owns",
+         [&] { return ::chown(cap.c_str(), 2, -1) == 0; },
+         {differs("Owner", c, "root", "daemon"), refused(c, "it belongs to a user other than root")},
+         04755},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -390,7 +405,8 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
             ::munmap(std::exchange(mapping, nullptr), 4096);
         ::removexattr(setuid.c_str(), "system.posix_acl_access");
         std::filesystem::remove(setuid + "-link");
-        ASSERT_EQ(::chown(setuid.c_str(), 0, 0) | ::chmod(setuid.c_str(), 04755) | ::chown(cap.c_str(), 0, 0), 0);
+        ASSERT_EQ(::chown(setuid.c_str(), 0, 0) | ::chmod(setuid.c_str(), 04755) | ::chown(cap.c_str(), 0, 0),
+                  0);
         ASSERT_EQ(::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0), 0);
     }
 }
@@ -400,9 +416,10 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
 // alone, and what was there stays as it was. Also rpm's verify flags and a folder two packages list
 // with different modes. Each row on a root of its own holding vt-m2 and vt-other.
 TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
-    const std::string shared = q("/opt/shared") +
-                               " is listed with different values by several packages (\u201cvt-m2\u201d: "
-                               "drwxr-xr-x root:root; \u201cvt-other\u201d: drwx------ root:root); it was left alone.";
+    const std::string shared =
+        q("/opt/shared") +
+        " is listed with different values by several packages (\u201cvt-m2\u201d: "
+        "drwxr-xr-x root:root; \u201cvt-other\u201d: drwx------ root:root); it was left alone.";
     const auto leftIn = [](const std::string& file, const char* what, const char* folder) {
         return q(file) + " was not repaired: " + what + ", in " + q(folder) +
                ", a folder users other than root can change, so it may not be what the package put there. "
@@ -587,13 +604,15 @@ TEST_F(RepairToolTest, AListingThatFailsPartWayChangesNothingAndSaysWhy) {
         int maxFiles = -1;
     } rows[] = {
         {listing + "/usr/bin/rpm \"$@\"; exit 1", "rpm ended with status 1 while listing the packaged files"},
-        {listing + "/usr/bin/rpm \"$@\"; kill -9 $$", "rpm ended with signal 9 while listing the packaged files"},
-        {listing + "/usr/bin/rpm \"$@\"; echo 'F 1 2'", "rpm's list of packaged files holds a line it cannot read"},
+        {listing + "/usr/bin/rpm \"$@\"; kill -9 $$",
+         "rpm ended with signal 9 while listing the packaged files"},
+        {listing + "/usr/bin/rpm \"$@\"; echo 'F 1 2'",
+         "rpm's list of packaged files holds a line it cannot read"},
         {listing + "/usr/bin/rpm \"$@\" | sed \"s|'/opt/vt/etc/conf'|/opt/vt/etc/conf|\"",
          "rpm's list of packaged files holds a line it cannot read"},
         {listing + "/usr/bin/rpm \"$@\"; exec sleep 30", "rpm wrote nothing for 2 seconds and was stopped"},
-        {"", "cannot find the rpm package database of " + m_root + ": rpm (" VARNEL_FAKE_RPM_DIR
-             "/rpm) cannot be run: Permission denied"},
+        {"", "cannot find the rpm package database of " + m_root +
+                 ": rpm (" VARNEL_FAKE_RPM_DIR "/rpm) cannot be run: Permission denied"},
         // The tool may open 6 descriptors; the stand-in raises its own limit before the shell starts.
         {"#!/usr/bin/env -S /usr/bin/prlimit --nofile=1024 /bin/sh\n" + real, "Too many open files", 6},
     };
@@ -602,11 +621,12 @@ TEST_F(RepairToolTest, AListingThatFailsPartWayChangesNothingAndSaysWhy) {
         fakeRpm(row.script.empty() ? real : row.script);
         if (row.script.empty())
             ::chmod(VARNEL_FAKE_RPM_DIR "/rpm", 0644);
-        const ToolRun run = runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", m_root}, {},
-                                       -1, row.maxFiles);
+        const ToolRun run = runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT,
+                                       {"repairPermissions", "-plist", m_root}, {}, -1, row.maxFiles);
         EXPECT_EQ(run.status, 3);
         EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
-        EXPECT_TRUE(run.err.ends_with("nothing was changed\n") || row.maxFiles >= 0 || row.script.empty()) << run.err;
+        EXPECT_TRUE(run.err.ends_with("nothing was changed\n") || row.maxFiles >= 0 || row.script.empty())
+            << run.err;
         EXPECT_EQ(statOf("/opt/vt/etc/conf").st_mode & 07777u, 0666u);
     }
     // The same rpm ending well repairs it; with fs.protected_hardlinks off a file with a second link is
@@ -619,11 +639,12 @@ TEST_F(RepairToolTest, AListingThatFailsPartWayChangesNothingAndSaysWhy) {
         fakeHardLinksProtected(on);
         Messages expected = {kOrphan, modes(data, "-rw-r--r--", "-rw-------")};
         if (!on)
-            expected.insert(expected.end(), {q(data) + " was not repaired: it has several hard links, and this "
-                                                       "system lets users link other users' files "
-                                                       "(fs.protected_hardlinks is off).",
-                                             modes("/opt/vt/etc/conf", "-rw-r--r--", "-rw-rw-rw-"),
-                                             repaired("/opt/vt/etc/conf")});
+            expected.insert(expected.end(),
+                            {q(data) + " was not repaired: it has several hard links, and this "
+                                       "system lets users link other users' files "
+                                       "(fs.protected_hardlinks is off).",
+                             modes("/opt/vt/etc/conf", "-rw-r--r--", "-rw-rw-rw-"),
+                             repaired("/opt/vt/etc/conf")});
         else
             expected.push_back(repaired(data));
         EXPECT_EQ(findings(repairTool(m_root, {}, VARNEL_REPAIR_TOOL_TEST_VARIANT)), sorted(expected)) << on;
@@ -683,7 +704,8 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
     // A set-user-ID or set-group-ID copy refuses to run at all.
     TemporaryFolder copies;
     ASSERT_EQ(::chmod(copies.path.c_str(), 0755), 0);
-    for (const auto& [name, uid, gid, mode] : {std::tuple{"setuid", 1234, -1, 04755}, {"setgid", -1, 1234, 02755}}) {
+    for (const auto& [name, uid, gid, mode] :
+         {std::tuple{"setuid", 1234, -1, 04755}, {"setgid", -1, 1234, 02755}}) {
         const std::string copy = copies.path + "/" + name;
         std::filesystem::copy_file(VARNEL_REPAIR_TOOL_TEST_VARIANT, copy);
         ASSERT_EQ(::chown(copy.c_str(), uid, gid) | ::chmod(copy.c_str(), mode), 0);
