@@ -160,6 +160,17 @@ protected:
     const std::string m_root = m_folder.path + "/root";
 };
 
+// Gives user 1234 write through an access control list (user, named user, group, mask, other entries).
+bool acl(const std::string& file) {
+    const uint16_t e[][2] = {{1, 7}, {2, 7}, {4, 5}, {0x10, 7}, {0x20, 5}};
+    const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
+    std::string v("\x02\0\0\0", 4);
+    for (int i = 0; i < 5; ++i)
+        v += std::string(reinterpret_cast<const char*>(e[i]), 4) +
+             std::string(reinterpret_cast<const char*>(&ids[i]), 4);
+    return ::setxattr(file.c_str(), "system.posix_acl_access", v.data(), v.size(), 0) == 0;
+}
+
 // The tool's messages, as the tests expect them.
 std::string q(const std::string& path) {
     return "\u201c" + path + "\u201d";
@@ -320,16 +331,6 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
     };
     const std::string packaged = capability();
     ASSERT_FALSE(packaged.empty()) << "rpm did not set the packaged capability";
-    // user:1234:rwx as the kernel keeps it (user, named user, group, mask, other).
-    const auto acl = [](const std::string& file) {
-        const uint16_t e[][2] = {{1, 7}, {2, 7}, {4, 5}, {0x10, 7}, {0x20, 5}};
-        const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
-        std::string v("\x02\0\0\0", 4);
-        for (int i = 0; i < 5; ++i)
-            v += std::string(reinterpret_cast<const char*>(e[i]), 4) +
-                 std::string(reinterpret_cast<const char*>(&ids[i]), 4);
-        return ::setxattr(file.c_str(), "system.posix_acl_access", v.data(), v.size(), 0) == 0;
-    };
     void* mapping = nullptr;
     const auto lose = [&] { return ::chmod(setuid.c_str(), 0755) == 0; }; // as a change of content would
     const std::string s = "/opt/vt/bin/setuid", c = "/opt/vt/bin/cap";
@@ -488,13 +489,7 @@ TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
         {"an access control list lets a user write a root folder",
          [](const std::string& r) {
              ::chmod((r + "/opt/loose/owner").c_str(), 0600);
-             const uint16_t e[][2] = {{1, 7}, {2, 7}, {4, 5}, {0x10, 7}, {0x20, 5}};
-             const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
-             std::string v("\x02\0\0\0", 4);
-             for (int i = 0; i < 5; ++i)
-                 v += std::string(reinterpret_cast<const char*>(e[i]), 4) +
-                      std::string(reinterpret_cast<const char*>(&ids[i]), 4);
-             ::setxattr((r + "/opt/loose").c_str(), "system.posix_acl_access", v.data(), v.size(), 0);
+             acl(r + "/opt/loose");
          },
          {modes("/opt/loose", "drwxr-xr-x", "drwxrwxr-x"), repaired("/opt/loose"),
           modes("/opt/loose/owner", "-rw-r--r--", "-rw-------"),
