@@ -264,7 +264,9 @@ std::string FileRepairer::privilegeRefusal(int fd, const struct stat& found) {
         return std::string("it could not be opened to see whether someone writes it (") +
                std::strerror(errno) + ")";
     if (::fcntl(reader.get(), F_SETLEASE, F_RDLCK) != 0)
-        return "a process has it open for writing or mapped writable";
+        return errno == EAGAIN ? std::string("a process has it open for writing or mapped writable")
+                               : std::string("whether a process writes it could not be told (") +
+                                     std::strerror(errno) + ")";
     ::fcntl(reader.get(), F_SETLEASE, F_UNLCK);
     return {};
 }

@@ -104,6 +104,8 @@ int main(int argc, char** argv) {
     // A reader that goes away makes the next write fail (and the run end with a status that says so)
     // rather than kill it unannounced.
     std::signal(SIGPIPE, SIG_IGN);
+    // The read lease FileRepairer takes for a moment is broken by SIGIO, whose default would end the run.
+    std::signal(SIGIO, SIG_IGN);
     const helper::PermissionRepair::Settings settings{VARNEL_RPM_PATH, VARNEL_RPM_SILENCE_SECONDS,
                                                       VARNEL_PROTECTED_HARDLINKS_PATH};
     if (::geteuid() != 0) {
