@@ -2,6 +2,7 @@
 
 #include "helper/PathResolver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <unistd.h>
@@ -69,15 +70,37 @@ std::string AccountDatabase::Table::name(unsigned id) const {
     return id == 0 ? "root" : std::to_string(id);
 }
 
-AccountDatabase AccountDatabase::fromText(std::string_view passwd, std::string_view group) {
+AccountDatabase AccountDatabase::fromText(std::string_view passwd, std::string_view group,
+                                          std::string_view loginDefs) {
     AccountDatabase accounts;
     accounts.m_users.read(passwd);
     accounts.m_groups.read(group);
+    // "UID_MIN<blanks>1000" lines; the last one counts, as for the tools that read it.
+    while (!loginDefs.empty()) {
+        const size_t end = loginDefs.find('\n');
+        std::string_view line = loginDefs.substr(0, end);
+        loginDefs.remove_prefix(end == std::string_view::npos ? loginDefs.size() : end + 1);
+        const size_t blank = line.find_first_of(" \t");
+        if (blank == std::string_view::npos)
+            continue;
+        const std::string_view key = line.substr(0, blank);
+        line.remove_prefix(blank);
+        line.remove_prefix(std::min(line.size(), line.find_first_not_of(" \t")));
+        unsigned value = 0;
+        const auto [rest, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+        if (error != std::errc() || (rest != line.data() + line.size() && *rest != ' ' && *rest != '\t'))
+            continue;
+        if (key == "UID_MIN")
+            accounts.m_uidMin = value;
+        else if (key == "GID_MIN")
+            accounts.m_gidMin = value;
+    }
     return accounts;
 }
 
 AccountDatabase AccountDatabase::read(int rootFd) {
-    return fromText(readSmallFile(rootFd, "etc/passwd"), readSmallFile(rootFd, "etc/group"));
+    return fromText(readSmallFile(rootFd, "etc/passwd"), readSmallFile(rootFd, "etc/group"),
+                    readSmallFile(rootFd, "etc/login.defs"));
 }
 
 std::optional<uid_t> AccountDatabase::userId(std::string_view name) const {

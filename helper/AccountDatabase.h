@@ -13,11 +13,17 @@ namespace helper {
 // whatever the files say; for duplicate names the first entry counts, as getpwnam() would answer.
 class AccountDatabase {
 public:
-    // Reads <root>/etc/passwd and <root>/etc/group (each at most 16 MiB; a missing or larger file
-    // contributes no names).
+    // Reads <root>/etc/passwd, <root>/etc/group and <root>/etc/login.defs (each at most 16 MiB; a missing
+    // or larger file contributes no names).
     static AccountDatabase read(int rootFd);
-    // Reads the two files' text directly.
-    static AccountDatabase fromText(std::string_view passwd, std::string_view group);
+    // Reads the files' text directly.
+    static AccountDatabase fromText(std::string_view passwd, std::string_view group,
+                                    std::string_view loginDefs = {});
+
+    // The first id of login accounts (login.defs' UID_MIN and GID_MIN; 1000 when it names none): ids
+    // below are system accounts.
+    uid_t uidMin() const { return m_uidMin; }
+    gid_t gidMin() const { return m_gidMin; }
 
     std::optional<uid_t> userId(std::string_view name) const;
     std::optional<gid_t> groupId(std::string_view name) const;
@@ -34,6 +40,8 @@ private:
         std::string name(unsigned id) const;
     };
     Table m_users, m_groups;
+    uid_t m_uidMin = 1000;
+    gid_t m_gidMin = 1000;
 };
 
 } // namespace helper

@@ -1,13 +1,15 @@
 #include "helper/FileRepairer.h"
 
 #include "helper/PathResolver.h"
+#include "helper/RepairRule.h"
+#include "helper/Trust.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 
 namespace helper {
 
@@ -43,11 +45,16 @@ bool readCapability(int fd, std::vector<char>& value) {
     return true;
 }
 
+bool checkedType(unsigned mode) {
+    return S_ISREG(mode) || S_ISDIR(mode);
+}
+
 } // namespace
 
 FileRepairer::FileRepairer(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
                            bool hardLinksProtected)
     : m_rootFd(rootFd)
+    , m_walk(rootFd)
     , m_accounts(accounts)
     , m_reporter(reporter)
     , m_hardLinksProtected(hardLinksProtected) {}
@@ -67,97 +74,201 @@ std::string FileRepairer::modeString(unsigned mode) {
     return s;
 }
 
-UniqueFd FileRepairer::openPackaged(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    const std::string_view folder =
-        slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
-    const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-    if (name.empty() || name == "." || name == "..")
-        return openInRoot(m_rootFd, path);
-    if (!m_folder || folder != m_folderPath) {
-        m_folderPath.clear();
-        m_folder = openInRoot(m_rootFd, folder, true);
-        if (!m_folder)
-            return {};
-        m_folderPath = folder;
+bool FileRepairer::repairAll(std::vector<PackagedFile> files, const Progress& progress) {
+    std::erase_if(files, [](const PackagedFile& f) { return !checkedType(f.mode); });
+    std::stable_sort(files.begin(), files.end(), [](const PackagedFile& a, const PackagedFile& b) {
+        return FolderWalk::pathOrder(a.path, b.path);
+    });
+    const std::span<const PackagedFile> all(files);
+    for (size_t begin = 0; begin < all.size();) {
+        size_t end = begin + 1;
+        while (end < all.size() && all[end].path == all[begin].path)
+            ++end;
+        if (!checkPath(all.subspan(begin, end - begin)))
+            return false;
+        begin = end;
+        if (progress && !progress(static_cast<double>(begin) / static_cast<double>(all.size())))
+            return false;
     }
-    return UniqueFd(::openat(m_folder.get(), std::string(name).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    return true;
+}
+
+bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
+    PackagedFile merged = entries.front();
+    std::string packages = PlistReporter::quoted(merged.package);
+    bool disagree = false;
+    for (const PackagedFile& e : entries.subspan(1)) {
+        const unsigned both = merged.verify & e.verify;
+        disagree = disagree || (e.mode & S_IFMT) != (merged.mode & S_IFMT) ||
+                   e.capability != merged.capability ||
+                   ((both & PackagedFile::kVerifyMode) && (e.mode & 07777u) != (merged.mode & 07777u)) ||
+                   ((both & PackagedFile::kVerifyUser) && e.user != merged.user) ||
+                   ((both & PackagedFile::kVerifyGroup) && e.group != merged.group);
+        // What one package leaves out is left out; the more careful rule wins.
+        merged.verify = both;
+        merged.missingOk = merged.missingOk || e.missingOk;
+        if (e.rule == PackagedFile::Rule::UndoDamage)
+            merged.rule = e.rule;
+        if (packages.find(PlistReporter::quoted(e.package)) == std::string::npos)
+            packages += ", " + PlistReporter::quoted(e.package);
+    }
+    if (!disagree)
+        return check(merged, packages);
+    std::vector<const PackagedFile*> byPackage;
+    for (const PackagedFile& e : entries)
+        byPackage.push_back(&e);
+    std::sort(byPackage.begin(), byPackage.end(), [](auto a, auto b) { return a->package < b->package; });
+    std::string values;
+    for (const PackagedFile* e : byPackage)
+        values += (values.empty() ? "" : "; ") + PlistReporter::quoted(e->package) + ": " +
+                  modeString(e->mode) + " " + e->user + ":" + e->group +
+                  (e->capability.empty() ? "" : " " + e->capability);
+    return leaveAlone(merged.path, "is listed with different values by several packages (" + values +
+                                       "); it was left alone.");
 }
 
 bool FileRepairer::leaveAlone(std::string_view path, const std::string& why) {
     return m_reporter.message(PlistReporter::quoted(path) + " " + why);
 }
 
-bool FileRepairer::check(const PackagedFile& file, std::string_view package) {
-    const unsigned type = file.mode & S_IFMT;
-    if (file.state != PackagedFile::kStateNormal || (file.flags & PackagedFile::kFlagGhost) ||
-        (type != S_IFREG && type != S_IFDIR))
-        return true;
+bool FileRepairer::couldNotCheck(std::string_view path, int error) {
+    return m_reporter.message("Could not check " + PlistReporter::quoted(path) + ": " + std::strerror(error) +
+                              ".");
+}
+
+bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     const std::string_view path = file.path;
-    const UniqueFd fd = openPackaged(path);
-    if (!fd) {
-        if (errno == ENOENT)
-            return (file.flags & PackagedFile::kFlagMissingOk) ||
-                   leaveAlone(path, "is missing; it was not created.");
-        return m_reporter.message("Could not check " + PlistReporter::quoted(path) + ": " +
-                                  std::strerror(errno) + ".");
-    }
+    bool plain = true;
+    const std::vector<std::string_view> parts = FolderWalk::components(path, plain);
+    if (!plain || !path.starts_with('/'))
+        return leaveAlone(path, "is not a plain absolute path; it was left alone.");
+    const std::string name = parts.empty() ? std::string() : std::string(parts.back());
+    FolderWalk::Folder folder{m_rootFd, false, {}}; // the top itself: the caller chose it
     struct stat found {};
-    if (::fstat(fd.get(), &found) != 0)
-        return m_reporter.message("Could not check " + PlistReporter::quoted(path) + ": " +
-                                  std::strerror(errno) + ".");
+    const auto missing = [&] {
+        return file.missingOk || leaveAlone(path, "is missing; it was not created.");
+    };
+    if (!parts.empty() && !m_walk.folderOf(path, folder))
+        return errno == ENOENT ? missing() : couldNotCheck(path, errno);
+    if ((parts.empty() ? ::fstat(m_rootFd, &found)
+                       : ::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW)) != 0)
+        return errno == ENOENT ? missing() : couldNotCheck(path, errno);
+    const unsigned type = file.mode & S_IFMT;
     if ((found.st_mode & S_IFMT) != type)
         return leaveAlone(path, std::string("should be ") + typeName(type) + " but is " +
                                     typeName(found.st_mode) + "; it was left alone.");
 
-    const std::optional<uid_t> uid = m_accounts.userId(file.user);
-    const std::optional<gid_t> gid = m_accounts.groupId(file.group);
-    if (!uid || !gid)
-        return leaveAlone(path, "should belong to " + std::string(uid ? "group " : "user ") +
-                                    PlistReporter::quoted(uid ? file.group : file.user) +
-                                    ", which this system does not know; it was left alone.");
-
-    const unsigned mode = file.mode & 07777u, foundMode = found.st_mode & 07777u;
-    const bool modeDiffers = mode != foundMode, ownerDiffers = *uid != found.st_uid,
-               groupDiffers = *gid != found.st_gid;
-    if (!modeDiffers && !ownerDiffers && !groupDiffers)
+    Ownership wanted{file.mode & 07777u, 0, 0};
+    if (file.verify & PackagedFile::kVerifyUser) {
+        const std::optional<uid_t> uid = m_accounts.userId(file.user);
+        if (!uid)
+            return leaveAlone(path, "should belong to user " + PlistReporter::quoted(file.user) +
+                                        ", which this system does not know; it was left alone.");
+        wanted.uid = *uid;
+    }
+    if (file.verify & PackagedFile::kVerifyGroup) {
+        const std::optional<gid_t> gid = m_accounts.groupId(file.group);
+        if (!gid)
+            return leaveAlone(path, "should belong to group " + PlistReporter::quoted(file.group) +
+                                        ", which this system does not know; it was left alone.");
+        wanted.gid = *gid;
+    }
+    const Ownership was{found.st_mode & 07777u, found.st_uid, found.st_gid};
+    const RepairDecision decision =
+        decideRepair(wanted, file.verify, file.rule, was, m_accounts.uidMin(), m_accounts.gidMin());
+    if (!decision.differs())
         return true;
     ++m_differing;
     const std::string quoted = PlistReporter::quoted(path);
-    if (modeDiffers &&
-        !m_reporter.message("Permissions differ on " + quoted + "; should be " + modeString(file.mode) +
-                            " , they are " + modeString(found.st_mode) + " ."))
+    const auto say = [&](bool when, const std::string& text) { return !when || m_reporter.message(text); };
+    if (!say(decision.modeDiffers, "Permissions differ on " + quoted + "; should be " +
+                                       modeString(file.mode) + " , they are " + modeString(found.st_mode) +
+                                       " .") ||
+        !say(decision.ownerDiffers, "Owner differs on " + quoted + "; should be " + file.user + " , it is " +
+                                        m_accounts.userName(found.st_uid) + " .") ||
+        !say(decision.groupDiffers, "Group differs on " + quoted + "; should be " + file.group + " , it is " +
+                                        m_accounts.groupName(found.st_gid) + " .") ||
+        !say(decision.kept & RepairDecision::kModeNotWidened,
+             quoted +
+                 " lacks permissions its package grants; where only damage is undone, none are added.") ||
+        !say(decision.kept & RepairDecision::kSpecialKept,
+             quoted + " keeps set-ID or sticky bits its package does not set; where only damage is undone, "
+                      "they are never taken away.") ||
+        !say(decision.kept & RepairDecision::kOwnerKept,
+             quoted + " keeps its owner; where only damage is undone, only an owner that is a login account "
+                      "is put back.") ||
+        !say(decision.kept & RepairDecision::kGroupKept,
+             quoted + " keeps its group; where only damage is undone, only a group of login accounts is "
+                      "put back."))
         return false;
-    if (ownerDiffers && !m_reporter.message("Owner differs on " + quoted + "; should be " + file.user +
-                                            " , it is " + m_accounts.userName(found.st_uid) + " ."))
-        return false;
-    if (groupDiffers && !m_reporter.message("Group differs on " + quoted + "; should be " + file.group +
-                                            " , it is " + m_accounts.groupName(found.st_gid) + " ."))
-        return false;
+    const Ownership& target = decision.target;
+    if (target.mode == was.mode && target.uid == was.uid && target.gid == was.gid)
+        return true;
+
+    const bool several = !S_ISDIR(found.st_mode) && found.st_nlink > 1;
+    if (folder.othersCanChange && (found.st_uid == 0 || several))
+        return leaveAlone(path,
+                          std::string("was not repaired: ") +
+                              (several ? "it has several hard links" : "root owns it") + ", in " +
+                              PlistReporter::quoted(folder.changeable) +
+                              ", a folder users other than root can change, so it may not be what the "
+                              "package put there. Repair the folders above it, then run the repair again.");
+    if (several && !m_hardLinksProtected)
+        return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
+                                "link other users' files (fs.protected_hardlinks is off).");
+
+    // A folder's trust is judged by what it was before this change, for what is below it.
+    if (type == S_IFDIR && !parts.empty())
+        m_walk.enter(path);
+
+    // Opened only now, to change it, and confirmed to be what was checked.
+    const UniqueFd fd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
+                                    : ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat now {};
+    if (!fd || ::fstat(fd.get(), &now) != 0)
+        return couldNotCheck(path, errno);
+    if (now.st_dev != found.st_dev || now.st_ino != found.st_ino || (now.st_mode & S_IFMT) != type)
+        return leaveAlone(path, "changed while it was being checked; it was left alone.");
 
     if (type == S_IFREG) {
         std::vector<char> capability;
-        const bool privileged = (mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
+        const bool privileged = (target.mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
                                 !readCapability(fd.get(), capability) || !capability.empty();
-        const bool writableByOthers =
-            (found.st_uid != 0 && found.st_uid != *uid) ||
-            ((found.st_mode & S_IWGRP) && found.st_gid != 0 && found.st_gid != *gid) ||
-            (found.st_mode & S_IWOTH);
-        if (privileged && writableByOthers)
-            return leaveAlone(path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID "
-                                    "or capabilities), and users other than its packaged owner could have "
-                                    "changed its content. Reinstall the package " +
-                                        PlistReporter::quoted(package) + ".");
-        if (found.st_nlink > 1 && !m_hardLinksProtected)
-            return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
-                                    "link other users' files (fs.protected_hardlinks is off).");
+        const std::string refusal = privileged ? privilegeRefusal(fd.get(), now) : std::string();
+        if (!refusal.empty())
+            return leaveAlone(
+                path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
+                      "capabilities), and " +
+                          refusal + ", so others could have changed its content. Reinstall the package " +
+                          std::string(packages) + ".");
     }
 
-    const std::string failure = apply(fd.get(), found, *uid, *gid, mode);
+    const std::string failure = apply(fd.get(), now, target.uid, target.gid, target.mode);
     if (!failure.empty())
         return m_reporter.message("Could not repair " + quoted + ": " + failure + ".");
     ++m_repaired;
     return m_reporter.message("Repaired " + quoted + ".");
+}
+
+std::string FileRepairer::privilegeRefusal(int fd, const struct stat& found) {
+    std::string why = othersMayWrite(fd, found);
+    if (!why.empty())
+        return why;
+    if (found.st_nlink != 1)
+        return "it has several hard links";
+    // A read lease is refused while anyone has the file open for writing or mapped shared and writable.
+    char path[32];
+    const UniqueFd reader(
+        ::open(descriptorPath(fd, path).data(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!reader)
+        return std::string("it could not be opened to see whether someone writes it (") +
+               std::strerror(errno) + ")";
+    if (::fcntl(reader.get(), F_SETLEASE, F_RDLCK) != 0)
+        return errno == EAGAIN ? std::string("a process has it open for writing or mapped writable")
+                               : std::string("whether a process writes it could not be told (") +
+                                     std::strerror(errno) + ")";
+    ::fcntl(reader.get(), F_SETLEASE, F_UNLCK);
+    return {};
 }
 
 std::string FileRepairer::apply(int fd, const struct stat& found, uid_t uid, gid_t gid, unsigned mode) {

@@ -1,42 +1,52 @@
 #pragma once
 
 #include "helper/AccountDatabase.h"
+#include "helper/FolderWalk.h"
+#include "helper/PackagedFile.h"
 #include "helper/PlistReporter.h"
-#include "helper/RpmDatabase.h"
-#include "helper/UniqueFd.h"
 
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 namespace helper {
 
-// Compares one packaged file with what is on disk and puts its mode, owner and group back as packaged.
+// The check every backend's listing goes through: compares what packages say each path should be with
+// what is on disk and puts mode, owner and group back under the path's rule (RepairRule.h).
 //
-// Only regular files and folders in the normal state that are not %ghost are looked at, and only when
-// they exist with the packaged type. The file's content is never touched, a missing file is never
-// created, and a packaged file replaced by a link leaves the link's target alone: the file is opened as
-// itself, never through a link in its last component (links in the folders above it are followed only
-// when root owns them; see openInRoot). Every change is made on the descriptor of the object that was
-// checked, never again by name: owner and group first (which clears set-ID bits and capabilities), then
-// the mode, then the capability the file carried before.
+// Only regular files and folders are looked at, and only when they exist with the packaged type. The
+// file's content is never touched, a missing file is never created, and a packaged file replaced by a
+// link leaves the link's target alone. The folders are reached under FolderWalk's trust rule; the object
+// itself is looked at with fstatat() without following a link, and opened (O_PATH) only when something
+// is to change, then confirmed to be the object that was checked (device and inode). Every change is made
+// on that descriptor, never again by name: owner and group first (which clears set-ID bits and
+// capabilities), then the mode, then the capability the file carried before.
 //
 // Left alone and reported, never failing the run:
+// - a path several packages list with different values (checked once, not flipped back and forth);
 // - an owner or group name the installation does not know;
-// - a file whose packaged state grants privileges (set-user-ID, set-group-ID or a capability) when
-//   someone other than root and the packaged owner and group could have written its content: giving
-//   such content privileges again would hand them to whoever wrote it; reinstalling the package is the
-//   cure;
+// - below a folder anyone but root can write: an object root owns, or one with several hard links;
 // - a file with several hard links when the system lets users link other people's files
-//   (fs.protected_hardlinks off), since a link made that way would bend the change onto another file.
+//   (fs.protected_hardlinks off), since a link made that way would bend the change onto another file;
+// - a file that would carry privileges (set-user-ID, set-group-ID or a capability) afterwards, unless
+//   nobody but root could have written its content and nobody can write it now: root owns it, no group
+//   but root and nobody else may write it, no access control list lets others write it, it has one link,
+//   and nobody has it open for writing or mapped writable (a read lease is granted). Otherwise giving it
+//   privileges would hand them to whoever wrote it; reinstalling the package is the cure.
 class FileRepairer {
 public:
     FileRepairer(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
                  bool hardLinksProtected);
 
-    // Checks one file of `package`, reports and repairs what differs. False when a report could not
-    // be written (the reader has gone), so the run should stop.
-    bool check(const PackagedFile& file, std::string_view package);
+    // Checks every path of `files` once, in path order, all the entries of one path together; reports
+    // and repairs what differs. `progress` is told the share of paths done (0 to 1) now and then and
+    // returns false to stop. False when a report could not be written (the reader has gone) or
+    // `progress` stopped it.
+    using Progress = std::function<bool(double done)>;
+    bool repairAll(std::vector<PackagedFile> files, const Progress& progress);
 
     int differing() const { return m_differing; }
     int repaired() const { return m_repaired; }
@@ -45,17 +55,17 @@ public:
     static std::string modeString(unsigned mode);
 
 private:
+    bool checkPath(std::span<const PackagedFile> entries);
+    bool check(const PackagedFile& file, std::string_view packages);
     bool leaveAlone(std::string_view path, const std::string& why);
+    bool couldNotCheck(std::string_view path, int error);
+    // Why privileges may not go on the file behind `fd`, whose status is `found`; empty when they may.
+    static std::string privilegeRefusal(int fd, const struct stat& found);
     // Applies owner, group and mode to the object behind `fd`; an empty text or why it failed.
     std::string apply(int fd, const struct stat& found, uid_t uid, gid_t gid, unsigned mode);
 
-    // The descriptor of a file's object, through the folder of the file before when it is the same: a
-    // package's files come sorted, so most share their folder with the one before.
-    UniqueFd openPackaged(std::string_view path);
-
     int m_rootFd;
-    std::string m_folderPath; // the folder m_folder was opened as
-    UniqueFd m_folder;
+    FolderWalk m_walk;
     const AccountDatabase& m_accounts;
     PlistReporter& m_reporter;
     bool m_hardLinksProtected;

@@ -1,5 +1,7 @@
 #include "helper/PathResolver.h"
 
+#include "helper/Trust.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -32,11 +34,27 @@ void pushComponents(std::vector<std::string>& pending, std::string_view path) {
 
 } // namespace
 
-UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast) {
-    std::vector<UniqueFd> folders; // the folders walked from the top down; the last is the current one
+UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast, bool* othersCanChange) {
+    // The folders walked from the top down, each with whether anyone but root can change it or one above
+    // it; the last is the current one.
+    struct Folder {
+        UniqueFd fd;
+        bool others;
+    };
+    std::vector<Folder> folders;
+    struct stat rootStatus {};
+    if (::fstat(rootFd, &rootStatus) != 0)
+        return {};
+    const bool rootOthers = !othersMayWrite(rootFd, rootStatus).empty();
     std::vector<std::string> pending;
     pushComponents(pending, path);
-    const auto current = [&] { return folders.empty() ? rootFd : folders.back().get(); };
+    const auto current = [&] { return folders.empty() ? rootFd : folders.back().fd.get(); };
+    const auto others = [&] { return folders.empty() ? rootOthers : folders.back().others; };
+    const auto done = [&](UniqueFd fd) {
+        if (othersCanChange)
+            *othersCanChange = others();
+        return fd;
+    };
     int links = 0;
     while (!pending.empty()) {
         const std::string name = std::move(pending.back());
@@ -48,19 +66,20 @@ UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast) {
         }
         UniqueFd next(::openat(current(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         if (!next || (pending.empty() && !followLast))
-            return next;
+            return next ? done(std::move(next)) : UniqueFd();
         struct stat st {};
         if (::fstat(next.get(), &st) != 0)
             return {};
         if (S_ISDIR(st.st_mode)) {
-            folders.push_back(std::move(next));
+            const bool folderOthers = others() || !othersMayWrite(next.get(), st).empty();
+            folders.push_back({std::move(next), folderOthers});
             continue;
         }
         if (!S_ISLNK(st.st_mode)) {
             errno = ENOTDIR;
             return {};
         }
-        if (st.st_uid != 0 || ++links > kMaxLinks) {
+        if (st.st_uid != 0 || others() || ++links > kMaxLinks) {
             errno = ELOOP;
             return {};
         }
@@ -77,7 +96,7 @@ UniqueFd openInRoot(int rootFd, std::string_view path, bool followLast) {
         pushComponents(pending, std::string_view(target, static_cast<size_t>(length)));
     }
     // The path named the top of the tree or ended in "." or "..": the current folder itself.
-    return UniqueFd(::fcntl(current(), F_DUPFD_CLOEXEC, 0));
+    return done(UniqueFd(::fcntl(current(), F_DUPFD_CLOEXEC, 0)));
 }
 
 UniqueFd openFileInRoot(int rootFd, std::string_view path) {

@@ -4,6 +4,7 @@
 #include "helper/FileRepairer.h"
 #include "helper/RpmDatabase.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -20,9 +21,10 @@ int fail(int status, const std::string& why) {
     return status;
 }
 
-// Whether users may hard-link only files they could write themselves (Linux's fs.protected_hardlinks).
-bool hardLinksProtected() {
-    const int fd = ::open("/proc/sys/fs/protected_hardlinks", O_RDONLY | O_CLOEXEC);
+// Whether users may hard-link only files they could write themselves (Linux's fs.protected_hardlinks);
+// off when it cannot be told.
+bool hardLinksProtected(const std::string& setting) {
+    const int fd = ::open(setting.c_str(), O_RDONLY | O_CLOEXEC);
     char value = '0';
     if (fd >= 0) {
         if (::read(fd, &value, 1) != 1)
@@ -32,74 +34,121 @@ bool hardLinksProtected() {
     return value == '1';
 }
 
+std::string noPermissions(const std::string& volume) {
+    return "this system's packages record no permissions to repair (no rpm package database on " + volume +
+           ")";
+}
+
+// The rpm database opened and its packages counted, or the status and reason why not.
+struct Opened {
+    int status = 0;
+    std::string why;
+    long packages = 0;
+};
+
+Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume, bool list) {
+    switch (database.availability(rootFd)) {
+    case RpmDatabase::Availability::Present:
+        break;
+    case RpmDatabase::Availability::NoRpm:
+    case RpmDatabase::Availability::NoDatabase:
+        return {PermissionRepair::kNothingToRepair, noPermissions(volume)};
+    case RpmDatabase::Availability::Failed:
+        return {PermissionRepair::kFailed,
+                "cannot find the rpm package database of " + volume + ": " + database.failure()};
+    }
+    // The listing starts beside the count: on a database of small packages starting rpm is most of the
+    // work, and the listing only waits (its pipe full) until the count is in.
+    if (list && !database.startListing())
+        return {PermissionRepair::kFailed, database.failure()};
+    const std::optional<long> packages = database.countPackages();
+    if (!packages)
+        return {PermissionRepair::kFailed,
+                "cannot read the rpm package database of " + volume + ": " + database.failure()};
+    if (*packages == 0)
+        return {PermissionRepair::kNothingToRepair, noPermissions(volume)};
+    return {0, {}, *packages};
+}
+
 } // namespace
 
-PermissionRepair::PermissionRepair(std::string volume, std::string rpmPath, int outputFd)
+PermissionRepair::PermissionRepair(std::string volume, Settings settings, int outputFd)
     : m_volume(std::move(volume))
-    , m_rpmPath(std::move(rpmPath))
+    , m_settings(std::move(settings))
     , m_outputFd(outputFd) {}
+
+int PermissionRepair::look(const std::string& volume, const Settings& settings, std::string& why) {
+    const UniqueFd root(::open(volume.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root) {
+        why = "cannot open the volume " + volume + ": " + std::strerror(errno);
+        return kFailed;
+    }
+    RpmDatabase database(settings.rpmPath, volume, settings.rpmSilenceSeconds);
+    Opened opened = openDatabase(database, root.get(), volume, false);
+    why = std::move(opened.why);
+    return opened.status;
+}
 
 int PermissionRepair::run() {
     const UniqueFd root(::open(m_volume.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root)
         return fail(kFailed, "cannot open the volume " + m_volume + ": " + std::strerror(errno));
-    const std::string noPermissions =
-        "this system's packages record no permissions to repair (no rpm package database on " + m_volume +
-        ")";
-
-    RpmDatabase database(m_rpmPath, m_volume);
-    switch (database.availability(root.get())) {
-    case RpmDatabase::Availability::Present:
-        break;
-    case RpmDatabase::Availability::NoRpm:
-    case RpmDatabase::Availability::NoDatabase:
-        return fail(kNothingToRepair, noPermissions);
-    case RpmDatabase::Availability::Failed:
-        return fail(kFailed, "rpm could not tell where the package database of " + m_volume + " is");
-    }
-    // The listing starts beside the count: on a database of small packages starting rpm is most of the
-    // work, and the listing only waits (its pipe full) until the count is in.
-    if (!database.startListing())
-        return fail(kFailed, std::string("cannot start rpm: ") + std::strerror(errno));
-    const std::optional<long> packages = database.countPackages();
-    if (!packages)
-        return fail(kFailed, "rpm could not read the package database of " + m_volume);
-    if (*packages == 0)
-        return fail(kNothingToRepair, noPermissions);
+    RpmDatabase database(m_settings.rpmPath, m_volume, m_settings.rpmSilenceSeconds);
+    const Opened opened = openDatabase(database, root.get(), m_volume, true);
+    if (opened.status != 0)
+        return fail(opened.status, opened.why);
 
     const AccountDatabase accounts = AccountDatabase::read(root.get());
     PlistReporter reporter(m_outputFd);
-    FileRepairer repairer(root.get(), accounts, reporter, hardLinksProtected());
     if (!reporter.message("Started repairing permissions on " + PlistReporter::quoted(m_volume)))
-        return fail(kFailed, "cannot write the progress");
+        return fail(kFailed, "cannot write the progress; nothing was changed");
 
-    std::string package;
-    PackagedFile file;
-    long checked = -1; // the first package line starts the count
+    // The progress stays below 100 until the end: the first half while the listing is read (the
+    // packages counted before may have changed since), the second while the paths are checked.
     double lastPercent = 0;
+    const auto progress = [&](double percent) {
+        percent = std::min(99.0, std::floor(percent));
+        if (percent <= lastPercent)
+            return true;
+        lastPercent = percent;
+        return reporter.progress(percent);
+    };
+
+    // The source: rpm's listing, whole before anything is checked (a path several packages list is
+    // checked once, with all they say about it), and nothing is changed before rpm has ended well.
+    // Another package database would be read here into the same list.
+    std::vector<PackagedFile> files;
+    PackagedFile file;
+    long packages = 0;
     for (;;) {
-        const RpmDatabase::Item item = database.next(package, file);
-        if (item == RpmDatabase::Item::Error)
-            return fail(kFailed, "cannot read rpm's list of packaged files");
-        if (item == RpmDatabase::Item::End)
+        const RpmListing::Item item = database.listing().next(file);
+        if (item == RpmListing::Item::Error)
+            return fail(kFailed, database.listing().failure() + "; nothing was changed");
+        if (item == RpmListing::Item::End)
             break;
-        if (item == RpmDatabase::Item::File) {
-            if (!repairer.check(file, package))
-                return fail(kFailed, "cannot write the progress");
-            continue;
-        }
-        // The packages counted before may have changed since; the progress stays below 100 until the end.
-        const double percent = std::min(
-            99.0, std::floor(100.0 * static_cast<double>(++checked) / static_cast<double>(*packages)));
-        if (percent > lastPercent) {
-            lastPercent = percent;
-            if (!reporter.progress(percent))
-                return fail(kFailed, "cannot write the progress");
-        }
+        if (item == RpmListing::Item::File)
+            files.push_back(file);
+        else if (!progress(50.0 * static_cast<double>(packages++) / static_cast<double>(opened.packages)))
+            return fail(kFailed, "cannot write the progress; nothing was changed");
     }
-    std::string failure;
-    if (!database.finish(failure))
-        return fail(kFailed, "rpm ended with " + failure + " while listing the packaged files");
+    if (!database.finish())
+        return fail(kFailed, database.failure() + "; nothing was changed");
+
+    return checkFiles(root.get(), accounts, reporter, std::move(files), progress);
+}
+
+int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
+                                 std::vector<PackagedFile> files,
+                                 const std::function<bool(double)>& progress) {
+    FileRepairer repairer(rootFd, accounts, reporter, hardLinksProtected(m_settings.protectedHardLinksPath));
+    const auto stopped = [&] {
+        if (repairer.repaired() == 0)
+            return fail(kFailed, "cannot write the progress; nothing was changed");
+        return fail(kPartial, "cannot write the progress; stopped after repairing " +
+                                  std::to_string(repairer.repaired()) + " files");
+    };
+    if (!repairer.repairAll(std::move(files), [&](double done) { return progress(50.0 + 50.0 * done); }))
+        return stopped();
 
     const std::string summary = repairer.differing() == 0
                                     ? "Found no file whose permissions differ."
@@ -107,7 +156,7 @@ int PermissionRepair::run() {
                                           std::to_string(repairer.differing()) +
                                           " files whose permissions differed.";
     if (!reporter.message(summary) || !reporter.end())
-        return fail(kFailed, "cannot write the progress");
+        return stopped();
     return 0;
 }
 

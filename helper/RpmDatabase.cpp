@@ -3,23 +3,31 @@
 #include "helper/PathResolver.h"
 
 #include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace helper {
 
-namespace {
-
 // One line per package, then one per file. Text fields are quoted by rpm's own shell escaping (any byte
 // but NUL may be in a file name, line feeds and quotes included); rpm writes a missing tag as "(none)",
 // unquoted.
-constexpr const char* kListingFormat =
+const char* const RpmListing::kFormat =
     "P %{NAME:shescape}\\n"
-    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEUSERNAME:shescape} %{FILEGROUPNAME:shescape} "
-    "%{FILECAPS:shescape} %{FILENAMES:shescape}\\n]";
+    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME:shescape} "
+    "%{FILEGROUPNAME:shescape} %{FILECAPS:shescape} %{FILENAMES:shescape}\\n]";
+
+namespace {
 
 constexpr size_t kMaxField = 64 * 1024;
+
+// The values of rpm's file state, file flag and verify flag tags this reader looks at.
+constexpr long kStateNormal = 0;
+constexpr unsigned long kFlagMissingOk = 1u << 3;
+constexpr unsigned long kFlagGhost = 1u << 6;
+constexpr unsigned long kVerifyUser = 1u << 3, kVerifyGroup = 1u << 4, kVerifyMode = 1u << 6;
 
 // rpm gets no part of our environment. It needs a search path of its own for the shell commands in its
 // macro files (Debian's computes the database's place that way), and the C locale.
@@ -28,17 +36,21 @@ const std::vector<std::string> kRpmEnvironment = {"PATH=/usr/sbin:/usr/bin:/sbin
 // The file each database format keeps in its folder: sqlite, bdb, ndb.
 constexpr const char* kDatabaseFiles[] = {"rpmdb.sqlite", "Packages", "Packages.db"};
 
-// Reads all of a child's output, at most `limit` bytes of it kept.
-std::string readAll(int fd, size_t limit) {
-    std::string text;
-    char buffer[4096];
+// read() that waits at most `seconds` for the first byte: -2 when nothing came in that time.
+ssize_t readWithin(int fd, char* buffer, size_t size, int seconds) {
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, seconds * 1000);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0)
+            return -2;
+        if (ready < 0)
+            return -1;
+        const ssize_t n = ::read(fd, buffer, size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return text;
-        text.append(buffer, std::min(static_cast<size_t>(n), limit - std::min(limit, text.size())));
+        return n;
     }
 }
 
@@ -46,90 +58,41 @@ bool exitedWell(int status) {
     return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string silent(int seconds) {
+    return "rpm wrote nothing for " + std::to_string(seconds) + " seconds and was stopped";
+}
+
 } // namespace
 
-RpmDatabase::RpmDatabase(std::string rpmPath, std::string root)
-    : m_rpmPath(std::move(rpmPath))
-    , m_root(std::move(root)) {}
-
-std::vector<std::string> RpmDatabase::commandLine(std::vector<std::string> query) const {
-    // Once found, the database is named outright: the queries read the very one that was checked, and
-    // rpm need not work its place out again (Debian's rpm starts a shell for that).
-    if (!m_databaseFolder.empty())
-        query.insert(query.begin(), {"--dbpath", m_databaseFolder});
-    query.insert(query.begin(), {"--root", m_root});
-    return query;
+RpmListing::Item RpmListing::error(std::string why) {
+    m_failure = std::move(why);
+    return Item::Error;
 }
 
-RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
-    ChildProcess rpm;
-    if (!rpm.start(m_rpmPath, commandLine({"--eval", "%{_dbpath}"}), kRpmEnvironment))
-        return errno == ENOENT ? Availability::NoRpm : Availability::Failed;
-    std::string folder = readAll(rpm.output(), 4096);
-    if (!exitedWell(rpm.wait()))
-        return Availability::Failed;
-    while (!folder.empty() && folder.back() == '\n')
-        folder.pop_back();
-    if (folder.empty() || folder.front() != '/')
-        return Availability::Failed;
-    for (const char* name : kDatabaseFiles) {
-        const UniqueFd file = openInRoot(rootFd, folder + "/" + name);
-        struct stat st {};
-        if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-            m_databaseFolder = folder;
-            return Availability::Present;
-        }
-    }
-    return Availability::NoDatabase;
-}
-
-std::optional<long> RpmDatabase::countPackages() {
-    ChildProcess rpm;
-    if (!rpm.start(m_rpmPath, commandLine({"--query", "--all", "--queryformat", "."}), kRpmEnvironment))
-        return std::nullopt;
-    long count = 0;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(rpm.output(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        count += n;
-    }
-    if (!exitedWell(rpm.wait()))
-        return std::nullopt;
-    return count;
-}
-
-bool RpmDatabase::startListing() {
-    m_position = m_length = 0;
-    return m_listing.start(m_rpmPath, commandLine({"--query", "--all", "--queryformat", kListingFormat}),
-                           kRpmEnvironment);
-}
-
-int RpmDatabase::peekByte() {
+int RpmListing::peekByte() {
     if (m_position == m_length) {
-        ssize_t n;
-        do
-            n = ::read(m_listing.output(), m_buffer, sizeof m_buffer);
-        while (n < 0 && errno == EINTR);
-        if (n <= 0)
+        const ssize_t n = readWithin(m_fd, m_buffer, sizeof m_buffer, m_silenceSeconds);
+        if (n <= 0) {
+            if (n == -2)
+                m_failure = silent(m_silenceSeconds);
+            else if (n < 0)
+                m_failure = std::string("cannot read rpm's output: ") + std::strerror(errno);
             return n == 0 ? -1 : -2;
+        }
         m_position = 0;
         m_length = static_cast<size_t>(n);
     }
     return static_cast<unsigned char>(m_buffer[m_position]);
 }
 
-int RpmDatabase::readByte() {
+int RpmListing::readByte() {
     const int c = peekByte();
     if (c >= 0)
         ++m_position;
     return c;
 }
 
-bool RpmDatabase::readField(std::string& field, bool& quoted) {
+bool RpmListing::readField(std::string& field, bool& quoted) {
     field.clear();
     quoted = peekByte() == '\'';
     if (!quoted) {
@@ -158,7 +121,7 @@ bool RpmDatabase::readField(std::string& field, bool& quoted) {
     }
 }
 
-bool RpmDatabase::readNumber(long& value) {
+bool RpmListing::readNumber(long& value) {
     const bool negative = peekByte() == '-';
     if (negative)
         readByte();
@@ -175,39 +138,143 @@ bool RpmDatabase::readNumber(long& value) {
     return digits > 0;
 }
 
-RpmDatabase::Item RpmDatabase::next(std::string& package, PackagedFile& file) {
-    const int tag = readByte();
-    if (tag == -1)
-        return Item::End;
-    bool quoted = false;
-    const auto separator = [this](char expected) { return readByte() == expected; };
-    if (tag == 'P') {
-        if (separator(' ') && readField(package, quoted) && separator('\n'))
-            return Item::Package;
-        return Item::Error;
+RpmListing::Item RpmListing::next(PackagedFile& file) {
+    for (;;) {
+        const int tag = readByte();
+        if (tag == -1)
+            return Item::End;
+        if (tag < 0)
+            return Item::Error;
+        bool quoted = false;
+        const auto separator = [this](char expected) { return readByte() == expected; };
+        const std::string unreadable = "rpm's list of packaged files holds a line it cannot read";
+        if (tag == 'P') {
+            if (separator(' ') && readField(file.package, quoted) && separator('\n'))
+                return Item::Package;
+            return error(m_failure.empty() ? unreadable : m_failure);
+        }
+        long mode = 0, state = 0, flags = 0, verify = 0;
+        bool hasCapability = false;
+        if (tag != 'F' || !separator(' ') || !readNumber(mode) || !separator(' ') || !readNumber(state) ||
+            !separator(' ') || !readNumber(flags) || !separator(' ') || !readNumber(verify) ||
+            !separator(' ') || !readField(file.user, quoted) || !separator(' ') ||
+            !readField(file.group, quoted) || !separator(' ') || !readField(file.capability, hasCapability) ||
+            !separator(' ') || !readField(file.path, quoted) || !quoted || !separator('\n'))
+            return error(m_failure.empty() ? unreadable : m_failure);
+        const auto rpmFlags = static_cast<unsigned long>(flags),
+                   rpmVerify = static_cast<unsigned long>(verify);
+        if (state != kStateNormal || (rpmFlags & kFlagGhost))
+            continue;
+        if (!hasCapability)
+            file.capability.clear(); // "(none)": the package records no capabilities at all
+        file.mode = static_cast<unsigned>(mode) & 0xFFFFu;
+        file.missingOk = rpmFlags & kFlagMissingOk;
+        file.verify = ((rpmVerify & kVerifyMode) ? PackagedFile::kVerifyMode : 0u) |
+                      ((rpmVerify & kVerifyUser) ? PackagedFile::kVerifyUser : 0u) |
+                      ((rpmVerify & kVerifyGroup) ? PackagedFile::kVerifyGroup : 0u);
+        file.rule = PackagedFile::Rule::Exact;
+        return Item::File;
     }
-    long mode = 0, state = 0, flags = 0;
-    bool hasCapability = false;
-    if (tag != 'F' || !separator(' ') || !readNumber(mode) || !separator(' ') || !readNumber(state) ||
-        !separator(' ') || !readNumber(flags) || !separator(' ') || !readField(file.user, quoted) ||
-        !separator(' ') || !readField(file.group, quoted) || !separator(' ') ||
-        !readField(file.capability, hasCapability) || !separator(' ') || !readField(file.path, quoted) ||
-        !quoted || !separator('\n'))
-        return Item::Error;
-    if (!hasCapability)
-        file.capability.clear(); // "(none)": the package records no capabilities at all
-    file.mode = static_cast<unsigned>(mode) & 0xFFFFu;
-    file.state = static_cast<int>(state);
-    file.flags = static_cast<unsigned>(flags);
-    return Item::File;
 }
 
-bool RpmDatabase::finish(std::string& failure) {
-    const int status = m_listing.wait();
+RpmDatabase::RpmDatabase(std::string rpmPath, std::string root, int silenceSeconds)
+    : m_rpmPath(std::move(rpmPath))
+    , m_root(std::move(root))
+    , m_silenceSeconds(silenceSeconds) {}
+
+std::vector<std::string> RpmDatabase::commandLine(std::vector<std::string> query) const {
+    // Once found, the database is named outright: the queries read the very one that was checked, and
+    // rpm need not work its place out again (Debian's rpm starts a shell for that).
+    if (!m_databaseFolder.empty())
+        query.insert(query.begin(), {"--dbpath", m_databaseFolder});
+    query.insert(query.begin(), {"--root", m_root});
+    return query;
+}
+
+bool RpmDatabase::start(ChildProcess& rpm, std::vector<std::string> query) {
+    if (rpm.start(m_rpmPath, commandLine(std::move(query)), kRpmEnvironment))
+        return true;
+    m_failure = "rpm (" + m_rpmPath + ") cannot be run: " + std::strerror(errno);
+    return false;
+}
+
+bool RpmDatabase::ended(ChildProcess& rpm, const char* doing) {
+    const int status = rpm.wait();
     if (exitedWell(status))
         return true;
-    failure = describeWaitStatus(status);
+    m_failure = "rpm ended with " + describeWaitStatus(status) + " " + doing;
     return false;
+}
+
+RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
+    ChildProcess rpm;
+    if (!start(rpm, {"--eval", "%{_dbpath}"}))
+        return errno == ENOENT ? Availability::NoRpm : Availability::Failed;
+    std::string folder;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = readWithin(rpm.output(), buffer, sizeof buffer, m_silenceSeconds);
+        if (n == -2) {
+            m_failure = silent(m_silenceSeconds);
+            return Availability::Failed;
+        }
+        if (n <= 0)
+            break;
+        folder.append(buffer, std::min(static_cast<size_t>(n), 4096 - std::min<size_t>(4096, folder.size())));
+    }
+    if (!ended(rpm, "when asked where the package database is"))
+        return Availability::Failed;
+    while (!folder.empty() && folder.back() == '\n')
+        folder.pop_back();
+    if (folder.empty() || folder.front() != '/') {
+        m_failure = "rpm named no folder for the package database";
+        return Availability::Failed;
+    }
+    for (const char* name : kDatabaseFiles) {
+        const UniqueFd file = openInRoot(rootFd, folder + "/" + name);
+        struct stat st {};
+        if (!file && errno != ENOENT && errno != ENOTDIR) {
+            m_failure = "cannot look for the package database in " + folder + ": " + std::strerror(errno);
+            return Availability::Failed;
+        }
+        if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+            m_databaseFolder = folder;
+            return Availability::Present;
+        }
+    }
+    return Availability::NoDatabase;
+}
+
+std::optional<long> RpmDatabase::countPackages() {
+    ChildProcess rpm;
+    if (!start(rpm, {"--query", "--all", "--queryformat", "."}))
+        return std::nullopt;
+    long count = 0;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = readWithin(rpm.output(), buffer, sizeof buffer, m_silenceSeconds);
+        if (n == -2) {
+            m_failure = silent(m_silenceSeconds);
+            return std::nullopt;
+        }
+        if (n <= 0)
+            break;
+        count += n;
+    }
+    if (!ended(rpm, "while counting the packages"))
+        return std::nullopt;
+    return count;
+}
+
+bool RpmDatabase::startListing() {
+    if (!start(m_listing, {"--query", "--all", "--queryformat", RpmListing::kFormat}))
+        return false;
+    m_reader = RpmListing(m_listing.output(), m_silenceSeconds);
+    return true;
+}
+
+bool RpmDatabase::finish() {
+    return ended(m_listing, "while listing the packaged files");
 }
 
 } // namespace helper

@@ -1,38 +1,56 @@
 #pragma once
 
 #include "helper/ChildProcess.h"
+#include "helper/PackagedFile.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace helper {
 
-// One file as the rpm database records it.
-struct PackagedFile {
-    // The values of rpm's file state and file flag tags this tool looks at.
-    static constexpr int kStateNormal = 0;
-    static constexpr unsigned kFlagMissingOk = 1u << 3;
-    static constexpr unsigned kFlagGhost = 1u << 6;
+// rpm's listing of packages and their files (RpmDatabase's query format) read from a descriptor, a
+// package at a time: memory stays bounded however large the listing is. rpm's own notions stay here:
+// files not in the normal state (replaced, not installed, …) and %ghost files are skipped, %missingok
+// becomes PackagedFile::missingOk, and %verify's mode, user and group flags become PackagedFile::verify.
+class RpmListing {
+public:
+    // The query format it reads: one line per package, then one per file.
+    static const char* const kFormat;
 
-    std::string path;       // absolute, as inside the installation
-    unsigned mode = 0;      // type and permission bits
-    int state = 0;          // kStateNormal, or replaced, not installed, …
-    unsigned flags = 0;     // %config, %doc, %ghost, …
-    std::string user;       // owner's name
-    std::string group;      // group's name
-    std::string capability; // e.g. "cap_net_raw=ep"; empty for none
+    // `silenceSeconds`: how long the writer may stay silent before the listing counts as failed.
+    RpmListing(int fd, int silenceSeconds)
+        : m_fd(fd)
+        , m_silenceSeconds(silenceSeconds) {}
+
+    enum class Item { Package, File, End, Error };
+    // Package: a new package begins (its name in `file.package`); File: one of its files, `file` filled
+    // in. After Error, failure() says what went wrong.
+    Item next(PackagedFile& file);
+    const std::string& failure() const { return m_failure; }
+
+private:
+    int readByte();
+    int peekByte();
+    bool readField(std::string& field, bool& quoted);
+    bool readNumber(long& value);
+    Item error(std::string why);
+
+    int m_fd;
+    int m_silenceSeconds;
+    std::string m_failure;
+    char m_buffer[65536];
+    size_t m_position = 0, m_length = 0;
 };
 
 // The installation's rpm database, read through the rpm command at a fixed path (rpmPath) with a query
-// format, one installation at a time (rpm's --root). Nothing here writes to the database.
+// format, one installation at a time (rpm's --root). Nothing here writes to the database. rpm gets
+// `silenceSeconds` to answer each read before it is stopped and the query counts as failed.
 class RpmDatabase {
 public:
     enum class Availability { Present, NoRpm, NoDatabase, Failed };
 
-    RpmDatabase(std::string rpmPath, std::string root);
+    RpmDatabase(std::string rpmPath, std::string root, int silenceSeconds);
 
     // Whether there is a database to read. rpm creates an empty one when asked to read a missing one, so
     // this looks for its files first and starts no query where there are none.
@@ -40,27 +58,26 @@ public:
     // The number of installed packages; none when rpm failed.
     std::optional<long> countPackages();
 
-    // Starts the listing of every package's files; then next() yields, in the database's order, a
-    // package (its name; the files that follow are its own) or a file, one at a time: memory stays
-    // bounded however large the database is.
+    // Starts the listing of every package's files, to be read with listing().
     bool startListing();
-    enum class Item { Package, File, End, Error };
-    Item next(std::string& package, PackagedFile& file);
-    // After End: whether rpm itself ended well; a description of how it ended otherwise.
-    bool finish(std::string& failure);
+    RpmListing& listing() { return m_reader; }
+    // After End: whether rpm itself ended well.
+    bool finish();
+
+    // Why the last step failed, as a message clause ("rpm (/usr/bin/rpm) cannot be run: …").
+    const std::string& failure() const { return m_failure; }
 
 private:
-    int readByte();
-    int peekByte();
-    bool readField(std::string& field, bool& quoted);
-    bool readNumber(long& value);
     std::vector<std::string> commandLine(std::vector<std::string> query) const;
+    bool start(ChildProcess& rpm, std::vector<std::string> query);
+    bool ended(ChildProcess& rpm, const char* doing);
 
     std::string m_rpmPath, m_root;
+    int m_silenceSeconds;
     std::string m_databaseFolder; // inside the root; set once availability() found the database
+    std::string m_failure;
     ChildProcess m_listing;
-    char m_buffer[65536];
-    size_t m_position = 0, m_length = 0;
+    RpmListing m_reader{-1, 0};
 };
 
 } // namespace helper

@@ -8,16 +8,22 @@
 //
 // Exit status: 0 after a whole run (files that could not be repaired are reported, not failures); 1 for a
 // command line it does not accept; 2 when the installation's packages record no permissions (no rpm, no
-// database, or no package in it, as on Debian or Ubuntu); 3 when the volume or the database could not be
-// read; pkexec's 126 and 127 when authentication was refused or impossible.
+// database, or no package in it, as on Debian or Ubuntu); 3 when nothing was changed because the volume
+// or the package listing could not be read (rpm failing, killed, silent too long, or writing a line that
+// cannot be read: the whole listing is read before any change); 4 when the run stopped part-way after
+// changing files (its output went away; standard error says how many were repaired); pkexec's 126 and
+// 127 when authentication was refused or impossible.
 //
-// Started without root, it runs itself again through pkexec, by the absolute path of its own executable
-// and with an empty environment; the polkit action names that path. Under pkexec it repairs "/" only.
+// Started without root, it first looks whether the installation has packages that record permissions
+// (their databases are readable by all): when not, it ends with status 2 and asks for no password.
+// Otherwise it runs itself again through pkexec, by the absolute path of its own executable and with an
+// empty environment; the polkit action names that path. Under pkexec it repairs "/" only.
 #include "helper/ChildProcess.h"
 #include "helper/PermissionRepair.h"
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +37,13 @@
 #endif
 #ifndef VARNEL_PKEXEC_PATH
 #define VARNEL_PKEXEC_PATH "/usr/bin/pkexec"
+#endif
+// The test build shortens rpm's time bound and reads the hard-link setting from a file of its own.
+#ifndef VARNEL_RPM_SILENCE_SECONDS
+#define VARNEL_RPM_SILENCE_SECONDS 300
+#endif
+#ifndef VARNEL_PROTECTED_HARDLINKS_PATH
+#define VARNEL_PROTECTED_HARDLINKS_PATH "/proc/sys/fs/protected_hardlinks"
 #endif
 
 namespace {
@@ -88,12 +101,24 @@ int main(int argc, char** argv) {
     if (underPkexec && volume != "/")
         return complain(1, "started through pkexec, it repairs only the running system (\"/\"), not \"" +
                                volume + "\"");
+    // A reader that goes away makes the next write fail (and the run end with a status that says so)
+    // rather than kill it unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
+    // The read lease FileRepairer takes for a moment is broken by SIGIO, whose default would end the run.
+    std::signal(SIGIO, SIG_IGN);
+    const helper::PermissionRepair::Settings settings{VARNEL_RPM_PATH, VARNEL_RPM_SILENCE_SECONDS,
+                                                      VARNEL_PROTECTED_HARDLINKS_PATH};
     if (::geteuid() != 0) {
         if (volume != "/")
             return complain(1, "only root may repair another installation than the running system");
         if (underPkexec)
             return complain(1, "pkexec did not make it root");
+        // No password for a run that cannot do anything; whatever else goes wrong, root tells.
+        std::string why;
+        if (helper::PermissionRepair::look(volume, settings, why) ==
+            helper::PermissionRepair::kNothingToRepair)
+            return complain(helper::PermissionRepair::kNothingToRepair, why);
         return elevate();
     }
-    return helper::PermissionRepair(volume, VARNEL_RPM_PATH, STDOUT_FILENO).run();
+    return helper::PermissionRepair(volume, settings, STDOUT_FILENO).run();
 }

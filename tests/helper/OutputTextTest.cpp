@@ -1,6 +1,7 @@
-// The pieces of the repair tool's output that need no root: text in the XML and account names.
+// The pieces of the repair tool that need no root: text in the XML, account names and the repair rules.
 #include "helper/AccountDatabase.h"
 #include "helper/PlistReporter.h"
+#include "helper/RepairRule.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,49 @@ TEST(AccountDatabase, NamesComeFromTheFilesGivenAndRootIsZero) {
     for (const char* unknown : {"number", "broken", "", "wheel"})
         EXPECT_FALSE(accounts.userId(unknown)) << unknown;
     EXPECT_EQ(accounts.userName(3) + accounts.userName(0) + accounts.userName(1000), "admroot1000");
+    EXPECT_TRUE(accounts.uidMin() == 1000u && accounts.gidMin() == 1000u);
+    const auto defs =
+        helper::AccountDatabase::fromText("", "", "# UID_MIN 1\nUID_MIN\t\t 500\nGID_MIN 600x\n");
+    EXPECT_TRUE(defs.uidMin() == 500u && defs.gidMin() == 1000u);
+}
+
+// What each rule makes of a path (mode, uid, gid), with login accounts from 1000 on.
+TEST(RepairRule, ExactRestoresBothWaysUndoDamageOnlyTakesAway) {
+    using helper::PackagedFile;
+    using D = helper::RepairDecision;
+    constexpr auto exact = PackagedFile::Rule::Exact, undo = PackagedFile::Rule::UndoDamage;
+    constexpr unsigned all =
+        PackagedFile::kVerifyMode | PackagedFile::kVerifyUser | PackagedFile::kVerifyGroup;
+    const struct {
+        PackagedFile::Rule rule;
+        unsigned verify;
+        helper::Ownership wanted, found, made;
+        unsigned kept;
+    } rows[] = {
+        // clang-format off
+        {exact, all, {04755, 0, 0}, {0700, 1000, 1000}, {04755, 0, 0}, 0},
+        {exact, all, {0600, 0, 0}, {04777, 0, 0}, {0600, 0, 0}, 0},
+        {exact, PackagedFile::kVerifyUser | PackagedFile::kVerifyGroup, {0600, 0, 0}, {0644, 5, 0}, {0644, 0, 0}, 0},
+        {exact, PackagedFile::kVerifyMode, {0644, 0, 0}, {0600, 5, 6}, {0644, 5, 6}, 0},
+        {undo, all, {0644, 0, 0}, {0777, 0, 0}, {0644, 0, 0}, 0},                       // only gained bits
+        {undo, all, {0640, 0, 0}, {0602, 0, 0}, {0600, 0, 0}, D::kModeNotWidened},      // world write taken
+        {undo, all, {0440, 0, 0}, {0400, 0, 0}, {0400, 0, 0}, D::kModeNotWidened},      // never widened
+        {undo, all, {0755, 0, 0}, {04777, 0, 0}, {04755, 0, 0}, D::kSpecialKept},       // set-ID stays
+        {undo, all, {04755, 0, 0}, {0755, 0, 0}, {0755, 0, 0}, D::kModeNotWidened},     // nor put back
+        {undo, all, {0644, 0, 5}, {0644, 1000, 1001}, {0644, 0, 5}, 0},                 // a login account's
+        {undo, all, {0644, 0, 0}, {0644, 999, 7}, {0644, 999, 7}, D::kOwnerKept | D::kGroupKept},
+        {undo, all, {0644, 1200, 0}, {0644, 1000, 0}, {0644, 1000, 0}, D::kOwnerKept},  // a login account wanted
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        const D d = helper::decideRepair(r.wanted, r.verify, r.rule, r.found, 1000, 1000);
+        SCOPED_TRACE(testing::Message() << std::oct << r.wanted.mode << " found " << r.found.mode);
+        EXPECT_EQ(d.target.mode, r.made.mode);
+        EXPECT_EQ(d.target.uid, r.made.uid);
+        EXPECT_EQ(d.target.gid, r.made.gid);
+        EXPECT_EQ(d.kept, r.kept);
+        EXPECT_TRUE(d.differs());
+    }
 }
 
 } // namespace

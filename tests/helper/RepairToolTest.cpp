@@ -6,14 +6,18 @@
 
 #include <QTest>
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -41,9 +45,10 @@ struct ToolRun {
 };
 
 // Runs `program` with `environment` alone (and the asan build's sanitizer settings), as `user` when one is
-// given (uid and gid), and waits. Status 120: it could not become the user; 121: the program could not start.
+// given (uid and gid), with at most `maxFiles` descriptors when given, and waits. Status 120: it could not
+// become the user; 121: the program could not start.
 ToolRun runProgram(const std::string& program, std::vector<std::string> arguments,
-                   std::vector<std::string> environment = {}, int user = -1) {
+                   std::vector<std::string> environment = {}, int user = -1, int maxFiles = -1) {
     arguments.insert(arguments.begin(), program);
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char* value = std::getenv(name))
@@ -60,6 +65,9 @@ ToolRun runProgram(const std::string& program, std::vector<std::string> argument
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (user >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
+            ::_exit(120);
+        const rlimit files{static_cast<rlim_t>(maxFiles), 1024}; // what it starts may raise its own
+        if (maxFiles >= 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0)
             ::_exit(120);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
@@ -88,6 +96,22 @@ ToolRun rpm(const std::vector<std::string>& arguments) {
     return runProgram("/usr/bin/rpm", arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"});
 }
 
+// The test variant's rpm: a shell script with this body (a "#!" line of its own, or /bin/sh's), or none.
+void fakeRpm(const std::string& body) {
+    const std::string dir = VARNEL_FAKE_RPM_DIR;
+    std::filesystem::remove_all(dir);
+    if (body.empty())
+        return;
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/rpm") << (body.starts_with("#!") ? "" : "#!/bin/sh\n") << body << "\n";
+    ::chmod(dir.c_str(), 0755);
+    ::chmod((dir + "/rpm").c_str(), 0755);
+}
+// The test variant's fs.protected_hardlinks.
+void fakeHardLinksProtected(bool on) {
+    std::ofstream(VARNEL_FAKE_PROTECTED_HARDLINKS) << (on ? "1\n" : "0\n");
+}
+
 // A temporary folder of its own, removed at the end of the scope (links in it, never what they point at).
 struct TemporaryFolder {
     TemporaryFolder() {
@@ -111,12 +135,16 @@ protected:
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root: installs packages into a temporary root and changes owners";
         ASSERT_FALSE(m_folder.path.empty());
-        std::filesystem::create_directories(m_root + "/etc");
-        std::ofstream(m_root + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n# a comment\n"
-                                                 "daemon:x:2:2:daemon:/:/usr/sbin/nologin\n";
-        std::ofstream(m_root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
-        std::vector<std::string> install = {"--root", m_root, "--nodeps", "--install"};
-        for (const char* package : {"vt", "vt-names", "vt-victim"})
+        makeRoot(m_root, {"vt", "vt-names", "vt-victim"});
+    }
+    // `packages` installed in one transaction (--replacefiles lets two of them list a path differently).
+    static void makeRoot(const std::string& root, const std::vector<std::string>& packages) {
+        std::filesystem::create_directories(root + "/etc");
+        std::ofstream(root + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n# a comment\n"
+                                               "daemon:x:2:2:daemon:/:/usr/sbin/nologin\n";
+        std::ofstream(root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
+        std::vector<std::string> install = {"--root", root, "--nodeps", "--replacefiles", "--install"};
+        for (const std::string& package : packages)
             install.push_back(std::string(VARNEL_TEST_PACKAGES) + "/" + package + "-1-1.noarch.rpm");
         const ToolRun installed = rpm(install);
         ASSERT_EQ(installed.status, 0) << installed.err;
@@ -132,6 +160,17 @@ protected:
     const std::string m_root = m_folder.path + "/root";
 };
 
+// Gives user 1234 write through an access control list (user, named user, group, mask, other entries).
+bool acl(const std::string& file) {
+    const uint16_t e[][2] = {{1, 7}, {2, 7}, {4, 5}, {0x10, 7}, {0x20, 5}};
+    const uint32_t ids[] = {~0u, 1234, ~0u, ~0u, ~0u};
+    std::string v("\x02\0\0\0", 4);
+    for (int i = 0; i < 5; ++i)
+        v += std::string(reinterpret_cast<const char*>(e[i]), 4) +
+             std::string(reinterpret_cast<const char*>(&ids[i]), 4);
+    return ::setxattr(file.c_str(), "system.posix_acl_access", v.data(), v.size(), 0) == 0;
+}
+
 // The tool's messages, as the tests expect them.
 std::string q(const std::string& path) {
     return "\u201c" + path + "\u201d";
@@ -145,11 +184,11 @@ std::string differs(const char* what, const std::string& path, const char* shoul
 std::string repaired(const std::string& path) {
     return "Repaired " + q(path) + ".";
 }
-std::string refused(const std::string& path) {
+std::string refused(const std::string& path, const std::string& because) {
     return q(path) +
            " was not repaired: it should carry privileges (set-user-ID, set-group-ID or capabilities), "
-           "and users other than its packaged owner could have changed its content. Reinstall the "
-           "package \u201cvt\u201d.";
+           "and " +
+           because + ", so others could have changed its content. Reinstall the package \u201cvt\u201d.";
 }
 const std::string kOrphan = "\u201c/opt/vt/share/orphan\u201d should belong to user \u201cnosuchuser\u201d, "
                             "which this system does not know; it was left alone.";
@@ -171,6 +210,7 @@ Messages findings(const ToolRun& run) {
                 std::adjacent_find(percents.begin(), percents.end()) == percents.end());
     const plist::Value* last = run.lists.empty() ? nullptr : run.lists.back().find(u"PercentComplete");
     EXPECT_TRUE(ends == 1 && last && last->real() == 100 && plist::boolValue(run.lists.back().find(u"End")));
+    EXPECT_TRUE(percents.size() < 2 || percents[percents.size() - 2] < 100); // 100 only at the end
     size_t plists = 0;
     for (size_t at = run.out.find("<plist "); at != std::string::npos; at = run.out.find("<plist ", at + 1))
         ++plists;
@@ -206,9 +246,8 @@ TEST_F(RepairToolTest, RepairsExactlyWhatDiffersThenFindsNothing) {
         {"/opt/vt/bin/setuid", 0755, -1, -1, {modes("/opt/vt/bin/setuid", "-rwsr-xr-x", "-rwxr-xr-x")}},
         {"/opt/vt/bin/tool", -1, 2, -1, {differs("Owner", "/opt/vt/bin/tool", "root", "daemon")}},
         {"/opt/vt/share/data", -1, -1, 10, {differs("Group", "/opt/vt/share/data", "root", "wheel")}},
-        {"/opt/vt/private/key", 0604, 0, 0, {modes("/opt/vt/private/key", "-rw-r-----", "-rw----r--"),
-                                             differs("Owner", "/opt/vt/private/key", "daemon", "root"),
-                                             differs("Group", "/opt/vt/private/key", "daemon", "root")}},
+        {"/opt/vt/private/key", 0604, -1, 10, {modes("/opt/vt/private/key", "-rw-r-----", "-rw----r--"),
+                                               differs("Group", "/opt/vt/private/key", "daemon", "wheel")}},
         {"/opt/names/it's", 0, -1, -1, {modes("/opt/names/it's", "-rw-r--r--", "----------")}},
         {markup, 0600, -1, -1, {modes(markup, "-rw-r--r--", "-rw-------")}},
         {bad, 0600, -1, -1, {modes(shownBad, "-rw-r--r--", "-rw-------")}, shownBad},
@@ -280,10 +319,11 @@ TEST_F(RepairToolTest, NeverFollowsALinkOutOfTheRootNorCreatesOrRemovesFiles) {
     EXPECT_EQ(fileText(path("/relocated/lib/a")) + fileText(path("/opt/victim/bin/run")), "a\n" + run);
 }
 
-// A file whose packaged state grants privileges keeps them through a change of group, and gets none back
-// when a user other than root could have rewritten it: set-user-ID, or a packaged capability.
+// Set-ID bits and capabilities go back only on content nobody but root could have written and nobody can
+// write now; otherwise the file is left as found. Each row breaks /opt/vt/bin/setuid (4755 root:root) or
+// /opt/vt/bin/cap (cap_net_raw) and is undone before the next.
 TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
-    const std::string cap = path("/opt/vt/bin/cap");
+    const std::string setuid = path("/opt/vt/bin/setuid"), cap = path("/opt/vt/bin/cap");
     const auto capability = [&] {
         char value[64];
         const ssize_t n = ::getxattr(cap.c_str(), "security.capability", value, sizeof value);
@@ -291,28 +331,199 @@ TEST_F(RepairToolTest, PrivilegesComeBackOnlyToContentNoUserCouldHaveChanged) {
     };
     const std::string packaged = capability();
     ASSERT_FALSE(packaged.empty()) << "rpm did not set the packaged capability";
-    // A wrong group (the kernel drops the capability with chown: the test puts it back).
-    ASSERT_EQ(::chown(cap.c_str(), -1, 10), 0);
-    ASSERT_EQ(::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0), 0);
-    ASSERT_EQ(::chown(path("/opt/vt/bin/setuid").c_str(), 2, -1), 0);
-    EXPECT_EQ(
-        findings(repairTool(m_root)),
-        sorted({kOrphan, differs("Group", "/opt/vt/bin/cap", "root", "wheel"), repaired("/opt/vt/bin/cap"),
-                modes("/opt/vt/bin/setuid", "-rwsr-xr-x", "-rwxr-xr-x"),
-                differs("Owner", "/opt/vt/bin/setuid", "root", "daemon"), refused("/opt/vt/bin/setuid")}));
-    EXPECT_EQ(statOf("/opt/vt/bin/cap").st_gid, 0u);
-    EXPECT_EQ(capability(), packaged);
-    EXPECT_EQ(statOf("/opt/vt/bin/setuid").st_uid, 2u);
-    EXPECT_EQ(statOf("/opt/vt/bin/setuid").st_mode & 07777u, 0755u);
+    void* mapping = nullptr;
+    const auto lose = [&] { return ::chmod(setuid.c_str(), 0755) == 0; }; // as a change of content would
+    const std::string s = "/opt/vt/bin/setuid", c = "/opt/vt/bin/cap";
+    const struct {
+        const char* name;
+        std::function<bool()> breakIt;
+        Messages reports;
+        unsigned modeAfter;
+    } rows[] = {
+        {"group and mode differ, nobody else may write: owner first, then mode",
+         [&] { return lose() && ::chown(setuid.c_str(), -1, 10) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Group", s, "root", "wheel"), repaired(s)},
+         04755},
+        {"a group other than root may write it",
+         [&] { return ::chown(setuid.c_str(), -1, 10) == 0 && ::chmod(setuid.c_str(), 0775) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), differs("Group", s, "root", "wheel"),
+          refused(s, "its group may write it")},
+         0775},
+        {"an access control list lets a user write it",
+         [&] { return lose() && acl(setuid); },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxr-x"), refused(s, "an access control list lets others write it")},
+         0775},
+        {"anyone may write it",
+         [&] { return ::chmod(setuid.c_str(), 0777) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxrwxrwx"), refused(s, "anyone may write it")},
+         0777},
+        {"another user owns it",
+         [&] { return lose() && ::chown(setuid.c_str(), 2, -1) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), differs("Owner", s, "root", "daemon"),
+          refused(s, "it belongs to a user other than root")},
+         0755},
+        {"it has a second hard link",
+         [&] { return lose() && ::link(setuid.c_str(), (setuid + "-link").c_str()) == 0; },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"), refused(s, "it has several hard links")},
+         0755},
+        {"a process has it mapped writable",
+         [&] {
+             const int fd = lose() ? ::open(setuid.c_str(), O_RDWR) : -1;
+             mapping = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+             ::close(fd);
+             return mapping != MAP_FAILED;
+         },
+         {modes(s, "-rwsr-xr-x", "-rwxr-xr-x"),
+          refused(s, "a process has it open for writing or mapped writable")},
+         0755},
+        // The kernel drops the capability with chown: the test puts it back, the tool does after its own.
+        {"a packaged capability through a change of group",
+         [&] {
+             return ::chown(cap.c_str(), -1, 10) == 0 &&
+                    ::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0) == 0;
+         },
+         {differs("Group", c, "root", "wheel"), repaired(c)},
+         04755},
+        {"a packaged capability on a file another user owns",
+         [&] { return ::chown(cap.c_str(), 2, -1) == 0; },
+         {differs("Owner", c, "root", "daemon"), refused(c, "it belongs to a user other than root")},
+         04755},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(row.breakIt());
+        EXPECT_EQ(findings(repairTool(m_root)), sorted([&] {
+                      Messages m = row.reports;
+                      m.push_back(kOrphan);
+                      return m;
+                  }()));
+        EXPECT_EQ(statOf("/opt/vt/bin/setuid").st_mode & 07777u, row.modeAfter);
+        if (row.reports.back() == repaired(c)) {
+            EXPECT_EQ(capability(), packaged);
+        }
+        // Undone for the next row.
+        if (mapping)
+            ::munmap(std::exchange(mapping, nullptr), 4096);
+        ::removexattr(setuid.c_str(), "system.posix_acl_access");
+        std::filesystem::remove(setuid + "-link");
+        ASSERT_EQ(::chown(setuid.c_str(), 0, 0) | ::chmod(setuid.c_str(), 04755) | ::chown(cap.c_str(), 0, 0),
+                  0);
+        ASSERT_EQ(::setxattr(cap.c_str(), "security.capability", packaged.data(), packaged.size(), 0), 0);
+    }
+}
 
-    ASSERT_EQ(::chown(cap.c_str(), 2, -1), 0); // the chown drops the capability: only the package says so
-    const ToolRun again = repairTool(m_root);
-    EXPECT_EQ(
-        findings(again),
-        sorted({kOrphan, differs("Owner", "/opt/vt/bin/cap", "root", "daemon"), refused("/opt/vt/bin/cap"),
-                modes("/opt/vt/bin/setuid", "-rwsr-xr-x", "-rwxr-xr-x"),
-                differs("Owner", "/opt/vt/bin/setuid", "root", "daemon"), refused("/opt/vt/bin/setuid")}));
-    EXPECT_EQ(statOf("/opt/vt/bin/cap").st_uid, 2u);
+// Below a folder anyone but root can write (/opt/m2 is daemon's, /opt/loose gets an access control list),
+// nothing is trusted for its owner: no link is followed, root's objects and hard-linked ones are left
+// alone, and what was there stays as it was. Also rpm's verify flags and a folder two packages list
+// with different modes. Each row on a root of its own holding vt-m2 and vt-other.
+TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
+    const std::string shared =
+        q("/opt/shared") +
+        " is listed with different values by several packages (\u201cvt-m2\u201d: "
+        "drwxr-xr-x root:root; \u201cvt-other\u201d: drwx------ root:root); it was left alone.";
+    const auto leftIn = [](const std::string& file, const char* what, const char* folder) {
+        return q(file) + " was not repaired: " + what + ", in " + q(folder) +
+               ", a folder users other than root can change, so it may not be what the package put there. "
+               "Repair the folders above it, then run the repair again.";
+    };
+    const auto link = [](const std::string& file) {
+        return q(file) + " should be a folder but is a symbolic link; it was left alone.";
+    };
+    const auto loop = [](const std::string& file) {
+        return "Could not check " + q(file) + ": Too many levels of symbolic links.";
+    };
+    const std::string shadow = "/opt/m2/data/shadow", file = "/opt/m2/data/sub/file";
+    const struct {
+        const char* name;
+        std::function<void(const std::string& root)> breakIt;
+        Messages reports;
+        std::vector<std::pair<std::string, unsigned>> after; // path in the root, uid << 16 | mode
+    } rows[] = {
+        {"root's link renamed onto a packaged folder",
+         [](const std::string& r) {
+             std::filesystem::remove_all(r + "/opt/m2/data");
+             std::filesystem::rename(r + "/opt/m2/etc-link", r + "/opt/m2/data");
+         },
+         {link("/opt/m2/data"), loop(shadow), loop("/opt/m2/data/sub"), loop(file)},
+         {{"/etc/shadow", 0600}}},
+        {"root's link one folder deeper",
+         [](const std::string& r) {
+             std::filesystem::remove_all(r + "/opt/m2/data/sub");
+             std::filesystem::create_directory_symlink("/etc", r + "/opt/m2/data/sub");
+             std::ofstream(r + "/etc/file") << "root's\n";
+             ::chmod((r + "/etc/file").c_str(), 0600);
+         },
+         {link("/opt/m2/data/sub"), loop(file)},
+         {{"/etc/file", 0600}}},
+        {"a hard link to a file only root may write",
+         [&](const std::string& r) {
+             std::filesystem::remove(r + shadow);
+             std::filesystem::create_hard_link(r + "/etc/shadow", r + shadow);
+         },
+         {modes(shadow, "-rw-r-----", "-rw-------"), differs("Owner", shadow, "daemon", "root"),
+          differs("Group", shadow, "daemon", "root"), leftIn(shadow, "it has several hard links", "/opt/m2")},
+         {{"/etc/shadow", 0600}}},
+        {"a hard link to a root file anyone may write",
+         [&](const std::string& r) {
+             std::ofstream(r + "/etc/open") << "root's\n";
+             ::chmod((r + "/etc/open").c_str(), 0666);
+             std::filesystem::remove(r + file);
+             std::filesystem::create_hard_link(r + "/etc/open", r + file);
+         },
+         {modes(file, "-rw-r-----", "-rw-rw-rw-"), differs("Owner", file, "daemon", "root"),
+          differs("Group", file, "daemon", "root"), leftIn(file, "it has several hard links", "/opt/m2")},
+         {{"/etc/open", 0666}}},
+        {"root's set-user-ID program and another swapped by name",
+         [](const std::string& r) {
+             std::filesystem::rename(r + "/opt/m2/su", r + "/opt/m2/x");
+             std::filesystem::rename(r + "/opt/m2/sh", r + "/opt/m2/su");
+             std::filesystem::rename(r + "/opt/m2/x", r + "/opt/m2/sh");
+         },
+         {modes("/opt/m2/su", "-rwsr-xr-x", "-rwxr-xr-x"), leftIn("/opt/m2/su", "root owns it", "/opt/m2"),
+          modes("/opt/m2/sh", "-rwxr-xr-x", "-rwsr-xr-x"), leftIn("/opt/m2/sh", "root owns it", "/opt/m2")},
+         {{"/opt/m2/su", 0755}, {"/opt/m2/sh", 04755}}},
+        {"the account's own file there is repaired",
+         [&](const std::string& r) { ::chmod((r + shadow).c_str(), 0666); },
+         {modes(shadow, "-rw-r-----", "-rw-rw-rw-"), repaired(shadow)},
+         {{shadow, 2u << 16 | 0640}}},
+        {"an access control list lets a user write a root folder",
+         [](const std::string& r) {
+             ::chmod((r + "/opt/loose/owner").c_str(), 0600);
+             acl(r + "/opt/loose");
+         },
+         {modes("/opt/loose", "drwxr-xr-x", "drwxrwxr-x"), repaired("/opt/loose"),
+          modes("/opt/loose/owner", "-rw-r--r--", "-rw-------"),
+          leftIn("/opt/loose/owner", "root owns it", "/opt/loose")},
+         {{"/opt/loose/owner", 0600}}},
+        {"what %verify leaves out is left alone",
+         [](const std::string& r) {
+             ::chmod((r + "/opt/loose/mode").c_str(), 0600);
+             ::chown((r + "/opt/loose/owner").c_str(), 2, 2);
+         },
+         {},
+         {{"/opt/loose/mode", 0600}, {"/opt/loose/owner", 2u << 16 | 0644}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TemporaryFolder folder;
+        const std::string root = folder.path + "/root";
+        makeRoot(root, {"vt-m2", "vt-other"});
+        std::ofstream(root + "/etc/shadow") << "secret\n";
+        ASSERT_EQ(::chmod((root + "/etc/shadow").c_str(), 0600), 0);
+        struct stat sharedBefore {};
+        ASSERT_EQ(::stat((root + "/opt/shared").c_str(), &sharedBefore), 0);
+        row.breakIt(root);
+        Messages expected = row.reports;
+        expected.push_back(shared);
+        EXPECT_EQ(findings(repairTool(root)), sorted(expected));
+        for (const auto& [file, value] : row.after) {
+            struct stat st {};
+            ASSERT_EQ(::lstat((root + file).c_str(), &st), 0) << file;
+            EXPECT_EQ(st.st_uid << 16 | (st.st_mode & 07777u), value) << file;
+        }
+        struct stat st {};
+        EXPECT_TRUE(::stat((root + "/opt/shared").c_str(), &st) == 0 && st.st_mode == sharedBefore.st_mode);
+    }
 }
 
 TEST(RepairToolCommandLine, RefusesEveryOtherForm) {
@@ -344,8 +555,8 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
         GTEST_SKIP() << "needs root: rpm refuses to create a database in a root for another user";
     TemporaryFolder empty, initialised;
     ASSERT_EQ(rpm({"--root", initialised.path, "--initdb"}).status, 0);
-    const std::string fakeRpm = VARNEL_FAKE_RPM_DIR;
-    std::filesystem::remove_all(fakeRpm);
+    const std::string fakeDir = VARNEL_FAKE_RPM_DIR;
+    fakeRpm("");
     const struct {
         std::string volume, tool;
         std::vector<std::string> environment;
@@ -369,14 +580,71 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
     EXPECT_TRUE(std::filesystem::is_empty(empty.path));
 
     // rpm gets a fixed environment, nothing of the tool's own.
-    std::filesystem::create_directories(fakeRpm);
-    std::ofstream(fakeRpm + "/rpm") << "#!/bin/sh\ncat /proc/$$/environ >'" << fakeRpm
-                                    << "/environment'\nexit 1\n";
-    std::filesystem::permissions(fakeRpm + "/rpm", std::filesystem::perms::owner_all);
+    fakeRpm("cat /proc/$$/environ >'" + fakeDir + "/environment'\nexit 1");
     EXPECT_EQ(repairTool(empty.path, {"PATH=/tmp/evil", "HOME=/tmp"}, VARNEL_REPAIR_TOOL_TEST_VARIANT).status,
               3);
-    EXPECT_EQ(fileText(fakeRpm + "/environment"),
+    EXPECT_EQ(fileText(fakeDir + "/environment"),
               std::string("PATH=/usr/sbin:/usr/bin:/sbin:/bin\0LC_ALL=C\0", 44));
+}
+
+// rpm failing, killed, silent, unreadable or not runnable: the run names the cause, ends with status 3 and
+// has changed nothing, however much of the listing came before. The variant's rpm is the real one behind
+// a script that spoils the listing; it may stay silent 2 seconds.
+TEST_F(RepairToolTest, AListingThatFailsPartWayChangesNothingAndSaysWhy) {
+    ASSERT_EQ(::chmod(path("/opt/vt/etc/conf").c_str(), 0666), 0);
+    const std::string real = "exec /usr/bin/rpm \"$@\"";
+    const std::string listing = "case \"$*\" in *'--queryformat P '*) ;; *) " + real + ";; esac\n";
+    const struct {
+        std::string script, says;
+        int maxFiles = -1;
+    } rows[] = {
+        {listing + "/usr/bin/rpm \"$@\"; exit 1", "rpm ended with status 1 while listing the packaged files"},
+        {listing + "/usr/bin/rpm \"$@\"; kill -9 $$",
+         "rpm ended with signal 9 while listing the packaged files"},
+        {listing + "/usr/bin/rpm \"$@\"; echo 'F 1 2'",
+         "rpm's list of packaged files holds a line it cannot read"},
+        {listing + "/usr/bin/rpm \"$@\" | sed \"s|'/opt/vt/etc/conf'|/opt/vt/etc/conf|\"",
+         "rpm's list of packaged files holds a line it cannot read"},
+        {listing + "/usr/bin/rpm \"$@\"; exec sleep 30", "rpm wrote nothing for 2 seconds and was stopped"},
+        {"", "cannot find the rpm package database of " + m_root +
+                 ": rpm (" VARNEL_FAKE_RPM_DIR "/rpm) cannot be run: Permission denied"},
+        // The tool may open 6 descriptors; the stand-in raises its own limit before the shell starts.
+        {"#!/usr/bin/env -S /usr/bin/prlimit --nofile=1024 /bin/sh\n" + real, "Too many open files", 6},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        fakeRpm(row.script.empty() ? real : row.script);
+        if (row.script.empty())
+            ::chmod(VARNEL_FAKE_RPM_DIR "/rpm", 0644);
+        const ToolRun run = runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT,
+                                       {"repairPermissions", "-plist", m_root}, {}, -1, row.maxFiles);
+        EXPECT_EQ(run.status, 3);
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+        EXPECT_TRUE(run.err.ends_with("nothing was changed\n") || row.maxFiles >= 0 || row.script.empty())
+            << run.err;
+        EXPECT_EQ(statOf("/opt/vt/etc/conf").st_mode & 07777u, 0666u);
+    }
+    // The same rpm ending well repairs it; with fs.protected_hardlinks off a file with a second link is
+    // left alone, with it on repaired.
+    fakeRpm(real);
+    std::filesystem::create_hard_link(path("/opt/vt/share/data"), path("/opt/vt/share/data-link"));
+    ASSERT_EQ(::chmod(path("/opt/vt/share/data").c_str(), 0600), 0);
+    const std::string data = "/opt/vt/share/data";
+    for (const bool on : {false, true}) {
+        fakeHardLinksProtected(on);
+        Messages expected = {kOrphan, modes(data, "-rw-r--r--", "-rw-------")};
+        if (!on)
+            expected.insert(expected.end(),
+                            {q(data) + " was not repaired: it has several hard links, and this "
+                                       "system lets users link other users' files "
+                                       "(fs.protected_hardlinks is off).",
+                             modes("/opt/vt/etc/conf", "-rw-r--r--", "-rw-rw-rw-"),
+                             repaired("/opt/vt/etc/conf")});
+        else
+            expected.push_back(repaired(data));
+        EXPECT_EQ(findings(repairTool(m_root, {}, VARNEL_REPAIR_TOOL_TEST_VARIANT)), sorted(expected)) << on;
+    }
+    fakeRpm("");
 }
 
 // The variant whose pkexec is a stand-in that records how it was started and exits as told.
@@ -391,6 +659,19 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
     constexpr int kNobody = 65534;
     if (runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {}, {}, kNobody).status == 121)
         GTEST_SKIP() << "the user nobody cannot reach the build tree to run the tool";
+    // Without a package database there is nothing to repair: no password is asked for.
+    fakeRpm("");
+    const ToolRun nothing =
+        runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", "/"}, {}, kNobody);
+    EXPECT_EQ(nothing.status, 2);
+    EXPECT_EQ(nothing.err, "varnel-repair: this system's packages record no permissions to repair (no rpm "
+                           "package database on /)\n");
+    EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
+    // A database of one package, as the stand-in rpm tells it.
+    TemporaryFolder database;
+    ASSERT_EQ(::chmod(database.path.c_str(), 0755), 0);
+    std::ofstream(database.path + "/rpmdb.sqlite") << "";
+    fakeRpm("case \"$*\" in *--eval*) echo '" + database.path + "';; *) printf .;; esac");
     const struct {
         int pkexecStatus, status;
         const char* says;
@@ -415,6 +696,20 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
             .status,
         1);
     EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
+    // A set-user-ID or set-group-ID copy refuses to run at all.
+    TemporaryFolder copies;
+    ASSERT_EQ(::chmod(copies.path.c_str(), 0755), 0);
+    for (const auto& [name, uid, gid, mode] :
+         {std::tuple{"setuid", 1234, -1, 04755}, {"setgid", -1, 1234, 02755}}) {
+        const std::string copy = copies.path + "/" + name;
+        std::filesystem::copy_file(VARNEL_REPAIR_TOOL_TEST_VARIANT, copy);
+        ASSERT_EQ(::chown(copy.c_str(), uid, gid) | ::chmod(copy.c_str(), mode), 0);
+        const ToolRun run = runProgram(copy, {"repairPermissions", "-plist", "/"}, {}, kNobody);
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_NE(run.err.find("refuses to run set-user-ID or set-group-ID"), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
+    fakeRpm("");
 }
 
 // The application's runner, reading progress as the application does, driving the tool on a broken root.

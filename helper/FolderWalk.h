@@ -1,0 +1,66 @@
+#pragma once
+
+#include "helper/UniqueFd.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace helper {
+
+// The walk to the folders of packaged paths, and the trust rule every backend's files are checked under.
+//
+// The rule: below a folder that anyone but root can write (see othersMayWrite: another owner, a group
+// other than root with write, write for everyone, an access control list entry granting write), nothing
+// is trusted because of its owner. Whoever can write such a folder can rename what is in it, move in
+// what she owns, and hard-link there files of others; so below it the walk follows no symbolic link, not
+// even one root owns, and the check changes no object that root owns or that has several hard links
+// (FileRepairer leaves such objects alone and reports them). A folder's trust is taken from what the walk
+// found, before any repair: a folder repaired in this run may still hold what someone moved in while it
+// was open to her, so what is below it waits for the next run.
+//
+// Elsewhere a link in a folder is followed only when root owns it, inside the installation (openInRoot);
+// a link in the last component of a path is never followed by anyone.
+//
+// Paths come in an order where each folder's entries follow it (pathOrder), so the walk keeps the
+// descriptors of the folders on the current path and opens only what the next path adds.
+class FolderWalk {
+public:
+    explicit FolderWalk(int rootFd);
+
+    struct Folder {
+        int fd = -1;
+        bool othersCanChange = false; // anyone but root can change this folder or one above it
+        std::string_view changeable;  // then the first such folder on the way, as a path
+    };
+    // The folder that holds the last component of `path` (a plain absolute path: no "." or ".."). False
+    // with errno set when it cannot be reached (ELOOP: a link the rule does not follow).
+    bool folderOf(std::string_view path, Folder& folder);
+    // Walks into the folder `path` names, so that its trust is taken from what it is now, before a change
+    // to it; the paths below it are then judged by that.
+    bool enter(std::string_view path);
+
+    // The top of the installation as a folder.
+    Folder top() const;
+
+    // "/a/b" before "/a/b/c" before "/a/b-c": byte order with '/' first, so a folder's entries follow it.
+    static bool pathOrder(std::string_view a, std::string_view b);
+    // The components of a path; empty when one of them is "." or ".." (and `plain` false).
+    static std::vector<std::string_view> components(std::string_view path, bool& plain);
+
+private:
+    struct Level {
+        std::string name;
+        UniqueFd fd;
+        bool others = false;
+        std::string changeable;
+    };
+    bool walkTo(const std::vector<std::string_view>& parts);
+    bool descend(std::string_view name, const std::string& path);
+
+    int m_rootFd;
+    bool m_rootOthers = true;
+    std::vector<Level> m_levels; // the folders below the top on the current path
+};
+
+} // namespace helper
