@@ -89,6 +89,10 @@ protected:
         writeFile(m_root / "var/lib/dpkg/statoverride", "root crontab 2755 /usr/bin/crontab\n#0 #4242 0750 "
                                                         "/usr/bin/tool\n#99999 root 0755 /usr/bin/suid\n"
                                                         "broken line\n");
+        // vt-other moved vt-core's hardlink aside; vt-core's own diversion leaves its own file in place.
+        writeFile(m_root / "var/lib/dpkg/diversions",
+                  "/usr/lib/vt/hardlink\n/usr/lib/vt/hardlink.distrib\nvt-other\n"
+                  "/usr/lib/vt/helper\n/usr/lib/vt/helper.local\nvt-core\n");
         writeFile(m_root / "etc/passwd", "root:x:0:0::/root:/bin/sh\ndaemon:x:1:1::/:/bin/false\n");
         writeFile(m_root / "etc/group",
                   "root:x:0:\ndaemon:x:1:\ncrontab:x:101:\n_ssh:x:102:\nvtgroup:x:4242:\n");
@@ -152,7 +156,8 @@ const std::vector<Expected> kRecords = {
     {"vt-core", "/usr/lib/vt/plugins", S_IFDIR | 0755, "root", "root", Undo, false},
     {"vt-core", "/usr/lib/vt/plugins/x", S_IFREG | 0644, "root", "root", Undo, false},
     // under /usr otherwise: exact; the hard link carries what it links to
-    {"vt-core", "/usr/lib/vt/hardlink", S_IFREG | 0700, "root", "root", Exact, false},
+    {"vt-core", "/usr/lib/vt/hardlink.distrib", S_IFREG | 0700, "root", "root", Exact, false},
+    {"vt-core", "/usr/lib/vt/hardlink", 0, "", "", Exact, false},
     {"vt-core", "/usr/lib/vt/helper", S_IFREG | 0700, "root", "root", Exact, false},
     {"vt-core", "/usr/lib/vt/symlink", 0, "", "", Exact, false},
     {"vt-core", "/usr/share/vt/replaced", 0, "", "", Exact, false},
@@ -243,6 +248,8 @@ TEST_F(DpkgRoot, ACacheEntryNotToBelieveIsIgnored) {
          }},
         {"someone else's", [&] { writeFile(entry, good, 0600), ::chown(entry.c_str(), 1000, 1000); }},
         {"readable by others", [&] { writeFile(entry, good, 0644); }},
+        {"in a folder someone else owns",
+         [&] { writeFile(entry, good, 0600), ::chown(entry.parent_path().c_str(), 1000, 0); }},
         {"a link to a good one",
          [&] { fs::remove(entry), fs::create_symlink("vt-core_1%3a1.0-1_amd64", entry); }},
         {"a mode the archive cannot hold",
@@ -255,6 +262,7 @@ TEST_F(DpkgRoot, ACacheEntryNotToBelieveIsIgnored) {
     for (const auto& [name, spoil] : spoilers) {
         SCOPED_TRACE(name);
         fs::remove(entry);
+        ASSERT_EQ(::chown(entry.parent_path().c_str(), 0, 0), 0);
         spoil();
         const DpkgListing listing = read();
         EXPECT_NE(std::find(listing.notCompared.begin(), listing.notCompared.end(), "vt-gz:amd64 1.0"),
@@ -404,15 +412,20 @@ TEST(DebArchive, HostileArchivesAreRefusedWhole) {
 TEST_F(DpkgRoot, AHostileArchiveInTheCacheLeavesItsPackageUncompared) {
     const std::string deb = makeDeb({{"./usr/"}, {"./usr/../etc/shadow"}});
     writeFile(m_root / "var/cache/apt/archives/vt-missing_1.0_amd64.deb", deb);
-    writeFile(m_root / "var/cache/apt/archives/vt-ver_2.0_amd64.deb", deb, 0666);
-    const DpkgListing listing = read();
-    EXPECT_EQ(listing.notCompared, kNotCompared);
-    const auto has = [&](std::string_view text) {
-        return std::any_of(listing.problems.begin(), listing.problems.end(),
-                           [&](const std::string& p) { return p.find(text) != std::string::npos; });
-    };
-    EXPECT_TRUE(has("vt-missing:amd64 1.0: its archive was not used"));
-    EXPECT_TRUE(has("vt-ver_2.0_amd64.deb is not root's alone"));
+    const fs::path ver = m_root / "var/cache/apt/archives/vt-ver_2.0_amd64.deb";
+    fs::copy_file(m_root / "var/cache/apt/archives/vt-ver_1.0_amd64.deb", ver); // good, but not root's alone:
+    for (const auto& [mode, owner] : {std::pair{0666, 0}, std::pair{0644, 1000}}) {
+        ::chmod(ver.c_str(), static_cast<mode_t>(mode));
+        ASSERT_EQ(::chown(ver.c_str(), static_cast<uid_t>(owner), 0), 0);
+        const DpkgListing listing = read();
+        EXPECT_EQ(listing.notCompared, kNotCompared);
+        const auto has = [&](std::string_view text) {
+            return std::any_of(listing.problems.begin(), listing.problems.end(),
+                               [&](const std::string& p) { return p.find(text) != std::string::npos; });
+        };
+        EXPECT_TRUE(has("vt-missing:amd64 1.0: its archive was not used"));
+        EXPECT_TRUE(has("vt-ver_2.0_amd64.deb is not root's alone"));
+    }
 }
 
 } // namespace
