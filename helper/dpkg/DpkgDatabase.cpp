@@ -97,54 +97,51 @@ UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package
     return file;
 }
 
+// data.tar's entries of the installed version, from the cache or else from the archive (which the cache
+// then learns); false when neither is there or the archive was refused.
+bool archiveEntries(const Shared& shared, const InstalledPackage& package, std::vector<DebEntry>& entries,
+                    std::vector<std::string>& problems) {
+    if (shared.cache && shared.options.readCache &&
+        shared.cache->readEntries("cache", package.name, package.version, package.architecture, entries))
+        return true;
+    std::string problem;
+    const UniqueFd archive = openCachedArchive(shared, package, problem);
+    if (!archive) {
+        if (!problem.empty())
+            problems.push_back(std::move(problem));
+        return false;
+    }
+    if (!readDebEntries(archive.get(), shared.options.limits, entries, problem)) {
+        problems.push_back(describePackage(package) + ": its archive was not used: " + problem);
+        return false;
+    }
+    if (shared.cache && shared.options.writeCache)
+        shared.cache->writeEntries("cache", package.name, package.version, package.architecture, entries);
+    return true;
+}
+
 PackageResult readPackage(const Shared& shared, const InstalledPackage& package) {
     PackageResult result;
-    std::vector<DebEntry> entries;
-    bool fromReceipt = false;
-    if (shared.receipts && shared.receipts->readEntries("receipt", package.name, package.version,
-                                                        package.architecture, entries)) {
-        fromReceipt = true;
-    } else if (!shared.cache || !shared.cache->readEntries("cache", package.name, package.version,
-                                                           package.architecture, entries)) {
-        std::string problem;
-        const UniqueFd archive = openCachedArchive(shared, package, problem);
-        if (!archive) {
-            if (!problem.empty())
-                result.problems.push_back(std::move(problem));
-            return result;
-        }
-        if (!readDebEntries(archive.get(), shared.options.limits, entries, problem)) {
-            result.problems.push_back(describePackage(package) + ": its archive was not used: " + problem);
-            return result;
-        }
-        if (shared.cache && shared.options.writeCache)
-            shared.cache->writeEntries("cache", package.name, package.version, package.architecture, entries);
-    }
-    result.compared = true;
+    std::vector<DebEntry> receipt, archive;
+    const bool hasReceipt =
+        shared.receipts &&
+        shared.receipts->readEntries("receipt", package.name, package.version, package.architecture, receipt);
+    const bool hasArchive = archiveEntries(shared, package, archive, result.problems);
+    result.compared = hasReceipt || hasArchive;
+    if (!result.compared)
+        return result;
 
     const std::string prefix = infoPrefix(shared.rootFd, package);
-    std::unordered_set<std::string> listed;
+    const std::unordered_set<std::string> listed = listedPaths(shared.rootFd, prefix);
     std::set<std::string> named;
-    if (!fromReceipt) {
-        listed = listedPaths(shared.rootFd, prefix);
-        for (const char* script : kScripts)
-            if (const auto text = readVolumeFile(shared.rootFd, prefix + "." + script, kMaxScriptSize))
-                named.merge(scriptPaths(*text));
-    }
+    for (const char* script : kScripts)
+        if (const auto text = readVolumeFile(shared.rootFd, prefix + "." + script, kMaxScriptSize))
+            named.merge(scriptPaths(*text));
     const std::unordered_set<std::string> conffiles(package.conffiles.begin(), package.conffiles.end());
 
-    result.files.reserve(entries.size());
-    for (DebEntry& entry : entries) {
-        std::string path = std::move(entry.path);
-        if (!fromReceipt) {
-            if (!listed.count(path))
-                continue; // another package took it over, or dpkg never installed it
-            const auto diversion = shared.diversions.find(path);
-            if (diversion != shared.diversions.end() && diversion->second.package != package.name)
-                path = diversion->second.to;
-        }
+    const auto add = [&](DebEntry& entry, std::string path, bool fromReceipt) {
         if (S_ISDIR(entry.mode) && shared.mergedLinks.count(path))
-            continue;
+            return;
         PackagedFile file;
         file.package = package.name;
         file.missingOk = conffiles.count(path) > 0;
@@ -167,13 +164,32 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
             result.problems.push_back(describePackage(package) + ": " + path + " names an account id (" +
                                       std::string(userName ? group : user) +
                                       ") the installation has no name for; left out");
-            continue;
+            return;
         }
         file.path = std::move(path);
         file.mode = mode;
         file.user = std::move(*userName);
         file.group = std::move(*groupName);
         result.files.push_back(std::move(file));
+    };
+
+    // The receipt first (recorded where the files are, diversions applied); data.tar for what it lacks
+    // (paths it could not vouch for when it was recorded).
+    std::unordered_set<std::string> received;
+    result.files.reserve(receipt.size() + archive.size());
+    for (DebEntry& entry : receipt) {
+        received.insert(entry.path);
+        add(entry, entry.path, true);
+    }
+    for (DebEntry& entry : archive) {
+        if (!listed.count(entry.path))
+            continue; // another package took it over, or dpkg never installed it
+        std::string path = std::move(entry.path);
+        const auto diversion = shared.diversions.find(path);
+        if (diversion != shared.diversions.end() && diversion->second.package != package.name)
+            path = diversion->second.to;
+        if (!received.count(path))
+            add(entry, std::move(path), false);
     }
     return result;
 }

@@ -274,7 +274,10 @@ TEST_F(DpkgRoot, ACacheEntryNotToBelieveIsIgnored) {
 TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     fs::create_directories(m_root / "opt/vt-gz");
     fs::create_directories(m_root / "usr/share/vt");
-    writeFile(m_root / "opt/vt-gz/file", "x", 0604); // as its maintainer script left it
+    // As a maintainer script left them: a folder its group may write, so what is inside is not recorded.
+    writeFile(m_root / "opt/vt-gz/file", "x", 0604);
+    ASSERT_EQ(::chown((m_root / "opt/vt-gz").c_str(), 0, 4242), 0);
+    ::chmod((m_root / "opt/vt-gz").c_str(), 0775);
     writeFile(m_root / "usr/share/vt/shared", "x", 0640);
     const std::string before = "2026-01-01 10:00:00 status installed vt-gz:amd64 0.9\n";
     writeFile(m_root / "var/log/dpkg.log", before);
@@ -294,10 +297,13 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     EXPECT_TRUE(recorded.empty()) << "nothing configured since";
 
     const auto records = byPath(read());
-    const PackagedFile& file = records.at({"vt-gz", "/opt/vt-gz/file"}).front();
-    EXPECT_EQ(file.mode, S_IFREG | 0604u);
-    EXPECT_EQ(file.group, "root");
-    EXPECT_EQ(file.rule, Exact);
+    const PackagedFile& folder = records.at({"vt-gz", "/opt/vt-gz"}).front();
+    EXPECT_EQ(folder.mode, S_IFDIR | 0775u);
+    EXPECT_EQ(folder.group, "vtgroup");
+    EXPECT_EQ(folder.rule, Exact);
+    const PackagedFile& file = records.at({"vt-gz", "/opt/vt-gz/file"}).front(); // data.tar's, as before
+    EXPECT_EQ(file.mode, S_IFREG | 0640u);
+    EXPECT_EQ(file.rule, Undo);
     EXPECT_EQ(records.at({"vt-other", "/usr/share/vt/shared"}).front().mode, S_IFREG | 0600u);
 }
 
