@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -30,6 +31,7 @@ constexpr const char* kMergedFolders[] = {"/bin", "/sbin", "/lib", "/lib32", "/l
 // What every package's reading shares, read once before the threads start.
 struct Shared {
     int rootFd;
+    UniqueFd infoFd, archivesFd; // var/lib/dpkg/info and var/cache/apt/archives, walked to once
     const DpkgOptions& options;
     AccountDatabase accounts;
     std::unordered_map<std::string, StatOverride> overrides; // by path
@@ -83,15 +85,15 @@ std::optional<std::string> accountName(std::string_view name, bool user, const A
 }
 
 UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package, std::string& problem) {
-    const std::string path = "var/cache/apt/archives/" +
-                             MetadataStore::fileName(package.name, package.version, package.architecture) +
-                             ".deb";
-    UniqueFd file = openFileInRoot(shared.rootFd, path);
+    const std::string path =
+        MetadataStore::fileName(package.name, package.version, package.architecture) + ".deb";
+    UniqueFd file = shared.archivesFd ? openFileInRoot(shared.archivesFd.get(), path) : UniqueFd();
     if (!file)
         return shared.options.fetchArchive ? shared.options.fetchArchive(package) : UniqueFd();
     struct stat st {};
     if (::fstat(file.get(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 022) != 0) {
-        problem = describePackage(package) + ": /" + path + " is not root's alone; not read";
+        problem =
+            describePackage(package) + ": /var/cache/apt/archives/" + path + " is not root's alone; not read";
         return {};
     }
     return file;
@@ -131,11 +133,11 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
     if (!result.compared)
         return result;
 
-    const std::string prefix = infoPrefix(shared.rootFd, package);
-    const std::unordered_set<std::string> listed = listedPaths(shared.rootFd, prefix);
+    const std::string prefix = infoPrefix(shared.infoFd.get(), package);
+    const std::unordered_set<std::string> listed = listedPaths(shared.infoFd.get(), prefix);
     std::set<std::string> named;
     for (const char* script : kScripts)
-        if (const auto text = readVolumeFile(shared.rootFd, prefix + "." + script, kMaxScriptSize))
+        if (const auto text = readVolumeFile(shared.infoFd.get(), prefix + "." + script, kMaxScriptSize))
             named.merge(scriptPaths(*text));
     const std::unordered_set<std::string> conffiles(package.conffiles.begin(), package.conffiles.end());
 
@@ -216,16 +218,17 @@ std::optional<std::string> readVolumeFile(int rootFd, std::string_view path, siz
     }
 }
 
-std::string infoPrefix(int rootFd, const InstalledPackage& package) {
-    const std::string qualified = "var/lib/dpkg/info/" + package.name + ":" + package.architecture;
-    if (openInRoot(rootFd, qualified + ".list"))
+std::string infoPrefix(int infoFd, const InstalledPackage& package) {
+    const std::string qualified = package.name + ":" + package.architecture;
+    struct stat st {};
+    if (::fstatat(infoFd, (qualified + ".list").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return qualified;
-    return "var/lib/dpkg/info/" + package.name;
+    return package.name;
 }
 
-std::unordered_set<std::string> listedPaths(int rootFd, const std::string& prefix) {
+std::unordered_set<std::string> listedPaths(int infoFd, const std::string& prefix) {
     std::unordered_set<std::string> paths;
-    const auto text = readVolumeFile(rootFd, prefix + ".list", kMaxListSize);
+    const auto text = infoFd >= 0 ? readVolumeFile(infoFd, prefix + ".list", kMaxListSize) : std::nullopt;
     if (!text)
         return paths;
     std::string_view rest = *text;
@@ -266,7 +269,16 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
                                    " installed packages have a name, version or architecture dpkg would not "
                                    "accept; left out");
 
-    Shared shared{rootFd, options, AccountDatabase::read(rootFd), {}, {}, {}, {}, {}};
+    Shared shared{rootFd,
+                  openInRoot(rootFd, "var/lib/dpkg/info", true),
+                  openInRoot(rootFd, "var/cache/apt/archives", true),
+                  options,
+                  AccountDatabase::read(rootFd),
+                  {},
+                  {},
+                  {},
+                  {},
+                  {}};
     if (const auto text = readVolumeFile(rootFd, "var/lib/dpkg/statoverride", kMaxListSize))
         for (StatOverride& over : parseStatOverrides(*text))
             shared.overrides[over.path] = std::move(over);

@@ -11,16 +11,17 @@
 
 namespace helper::dpkg {
 
-// A file's whole text, opened with openFileInRoot; none when it is missing, not a regular file,
-// unreadable or larger than maxSize.
-std::optional<std::string> readVolumeFile(int rootFd, std::string_view path, size_t maxSize);
+// A file's whole text, opened with openFileInRoot below the folder `folderFd` (the volume's top, or a
+// folder in it walked to once); none when it is missing, not a regular file, unreadable or larger than
+// maxSize.
+std::optional<std::string> readVolumeFile(int folderFd, std::string_view path, size_t maxSize);
 
-// "var/lib/dpkg/info/<name>:<architecture>" when that package's list file has that name (Multi-Arch:
-// same), else "var/lib/dpkg/info/<name>".
-std::string infoPrefix(int rootFd, const InstalledPackage& package);
+// The name of a package's files in var/lib/dpkg/info (open on infoFd) without their suffix:
+// "<name>:<architecture>" when its .list file has that name (Multi-Arch: same), else "<name>".
+std::string infoPrefix(int infoFd, const InstalledPackage& package);
 
 // The paths of a package's .list file, normalised ("/." and unreadable lines left out).
-std::unordered_set<std::string> listedPaths(int rootFd, const std::string& prefix);
+std::unordered_set<std::string> listedPaths(int infoFd, const std::string& prefix);
 
 // "name:architecture version", as reports name a package.
 std::string describePackage(const InstalledPackage& package);
