@@ -434,4 +434,49 @@ TEST_F(DpkgRoot, AHostileArchiveInTheCacheLeavesItsPackageUncompared) {
     }
 }
 
+// The tool itself on a dpkg root holding vt-core's files as dpkg unpacked them: each rule puts back what it
+// should and no more, and a recording answers.
+TEST_F(DpkgRoot, TheToolRepairsADpkgInstallationByEachRule) {
+    const std::string deb = kDebs + "/vt-core_1%3a1.0-1_amd64.deb";
+    ASSERT_EQ(std::system(("dpkg-deb --fsys-tarfile '" + deb + "' | tar -x --same-owner --numeric-owner " +
+                           "--keep-directory-symlink -C '" + m_root.string() + "'")
+                              .c_str()),
+              0);
+    const auto stat = [&](const char* path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat((m_root / path).c_str(), &st), 0) << path;
+        return std::tuple{st.st_uid, st.st_gid, st.st_mode & 07777};
+    };
+    const struct {
+        const char* path;
+        std::tuple<uid_t, gid_t, unsigned> damaged, repaired;
+    } rows[] = {
+        // statoverride: exactly its values, whatever data.tar says
+        {"usr/bin/tool", {0, 0, 0777}, {0, 4242, 0750}},
+        // under /usr, named by no script: data.tar's values both ways
+        {"usr/lib/vt/helper", {0, 0, 0755}, {0, 0, 0700}},
+        // a conffile: a login account loses it, bits it gained go; nothing is widened
+        {"etc/vt.conf", {1000, 0, 0666}, {0, 0, 0644}},
+        {"usr/lib/vt/plugins/x", {0, 0, 0600}, {0, 0, 0600}}, // a script names it: only damage undone
+    };
+    for (const auto& row : rows) {
+        const auto [uid, gid, mode] = row.damaged;
+        ASSERT_EQ(::lchown((m_root / row.path).c_str(), uid, gid), 0);
+        ASSERT_EQ(::chmod((m_root / row.path).c_str(), mode), 0);
+    }
+    const auto tool = [&](const char* verb) {
+        return std::system(
+            (std::string(VARNEL_REPAIR_TOOL) + " " + verb + " -plist '" + m_root.string() + "' >/dev/null")
+                .c_str());
+    };
+    ASSERT_EQ(tool("repairPermissions"), 0);
+    for (const auto& row : rows)
+        EXPECT_EQ(stat(row.path), row.repaired) << row.path;
+    // The first recording records where dpkg's log ends, and nothing else.
+    writeFile(m_root / "var/log/dpkg.log", "2026-12-01 10:00:00 status installed vt-core:amd64 1:1.0-1\n");
+    EXPECT_EQ(tool("recordPermissions"), 0);
+    for (const auto& entry : fs::directory_iterator(m_root / "var/lib/varnel/receipts"))
+        EXPECT_EQ(entry.path().filename(), "dpkg-log-position");
+}
+
 } // namespace
