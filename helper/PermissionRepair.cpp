@@ -2,7 +2,9 @@
 
 #include "helper/AccountDatabase.h"
 #include "helper/FileRepairer.h"
+#include "helper/PathResolver.h"
 #include "helper/RpmDatabase.h"
+#include "helper/dpkg/DpkgDatabase.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,8 +37,28 @@ bool hardLinksProtected(const std::string& setting) {
 }
 
 std::string noPermissions(const std::string& volume) {
-    return "this system's packages record no permissions to repair (no rpm package database on " + volume +
-           ")";
+    return "this system's packages record no permissions to repair (no rpm or dpkg package database on " +
+           volume + ")";
+}
+
+// Whether the volume's dpkg database lists installed packages; the status file is readable by all.
+bool hasDpkgPackages(int rootFd) {
+    if (!dpkg::hasDpkgDatabase(rootFd))
+        return false;
+    const UniqueFd status = openFileInRoot(rootFd, "var/lib/dpkg/status");
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; status && (n = ::read(status.get(), buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return true; // unreadable now: root will say why
+        text.append(buffer, static_cast<size_t>(n));
+        // An installed package shows in the first few kilobytes of any real status file.
+        if (!dpkg::parseStatus(text).empty())
+            return true;
+    }
+    return !dpkg::parseStatus(text).empty();
 }
 
 // The rpm database opened and its packages counted, or the status and reason why not.
@@ -83,6 +105,8 @@ int PermissionRepair::look(const std::string& volume, const Settings& settings, 
         why = "cannot open the volume " + volume + ": " + std::strerror(errno);
         return kFailed;
     }
+    if (settings.readDpkg && hasDpkgPackages(root.get()))
+        return 0;
     RpmDatabase database(settings.rpmPath, volume, settings.rpmSilenceSeconds);
     Opened opened = openDatabase(database, root.get(), volume, false);
     why = std::move(opened.why);
@@ -93,6 +117,9 @@ int PermissionRepair::run() {
     const UniqueFd root(::open(m_volume.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root)
         return fail(kFailed, "cannot open the volume " + m_volume + ": " + std::strerror(errno));
+    // dpkg's database where it lists packages (Debian, Ubuntu), else rpm's.
+    if (m_settings.readDpkg && hasDpkgPackages(root.get()))
+        return runDpkg(root.get());
     RpmDatabase database(m_settings.rpmPath, m_volume, m_settings.rpmSilenceSeconds);
     const Opened opened = openDatabase(database, root.get(), m_volume, true);
     if (opened.status != 0)
@@ -116,7 +143,6 @@ int PermissionRepair::run() {
 
     // The source: rpm's listing, whole before anything is checked (a path several packages list is
     // checked once, with all they say about it), and nothing is changed before rpm has ended well.
-    // Another package database would be read here into the same list.
     std::vector<PackagedFile> files;
     PackagedFile file;
     long packages = 0;
@@ -135,6 +161,74 @@ int PermissionRepair::run() {
         return fail(kFailed, database.failure() + "; nothing was changed");
 
     return checkFiles(root.get(), accounts, reporter, std::move(files), progress);
+}
+
+int PermissionRepair::runDpkg(int rootFd) {
+    const AccountDatabase accounts = AccountDatabase::read(rootFd);
+    PlistReporter reporter(m_outputFd);
+    if (!reporter.message("Started repairing permissions on " + PlistReporter::quoted(m_volume)))
+        return fail(kFailed, "cannot write the progress; nothing was changed");
+    double lastPercent = 0;
+    const auto progress = [&](double percent) {
+        percent = std::min(99.0, std::floor(percent));
+        if (percent <= lastPercent)
+            return true;
+        lastPercent = percent;
+        return reporter.progress(percent);
+    };
+
+    // The first half while the database and the packages' archives are read, with a message per stage;
+    // nothing is changed before all of it is in.
+    bool written = true;
+    std::string stage;
+    const auto reading = [&](int percent, std::string_view now) {
+        if (now != stage) {
+            stage = now;
+            written = reporter.message(stage + ".") && written;
+        }
+        written = progress(percent / 2.0) && written;
+    };
+    std::string failure;
+    std::optional<dpkg::DpkgListing> listing =
+        dpkg::readDpkgDatabase(rootFd, m_dpkgOptions, reading, &failure);
+    if (!listing)
+        return fail(kFailed, "cannot read the dpkg database of " + m_volume + ": " + failure +
+                                 "; nothing was changed");
+    for (const std::string& problem : listing->problems)
+        written = reporter.message(problem) && written;
+    // A package whose installed version's values could not be had is named, never guessed at.
+    for (const std::string& package : listing->notCompared)
+        written = reporter.message("Could not compare the package " + PlistReporter::quoted(package) +
+                                   ": no archive or record of its installed version was found.") &&
+                  written;
+    if (!listing->notCompared.empty())
+        written = reporter.message(std::to_string(listing->notCompared.size()) + " of " +
+                                   std::to_string(listing->packages) +
+                                   " packages could not be compared; their files were left alone.") &&
+                  written;
+    if (!written)
+        return fail(kFailed, "cannot write the progress; nothing was changed");
+    return checkFiles(rootFd, accounts, reporter, std::move(listing->files), progress);
+}
+
+int PermissionRepair::record() {
+    const UniqueFd root(::open(m_volume.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root)
+        return fail(kFailed, "cannot open the volume " + m_volume + ": " + std::strerror(errno));
+    if (!dpkg::hasDpkgDatabase(root.get()))
+        return fail(kNothingToRepair, "there is no dpkg database on " + m_volume + " to record from");
+    std::vector<std::string> recorded;
+    std::string failure;
+    if (!dpkg::recordPermissions(root.get(), recorded, failure))
+        return fail(kFailed, "cannot record permissions on " + m_volume + ": " + failure);
+    PlistReporter reporter(m_outputFd);
+    std::string text = "Recorded the permissions of " + std::to_string(recorded.size()) +
+                       (recorded.size() == 1 ? " package" : " packages");
+    for (size_t i = 0; i < recorded.size(); ++i)
+        text += (i == 0 ? ": " : ", ") + recorded[i];
+    if (!reporter.message(text + ".") || !reporter.end())
+        return fail(kFailed, "cannot write the progress");
+    return 0;
 }
 
 int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "helper/PackagedFile.h"
+#include "helper/dpkg/DpkgDatabase.h"
 
 #include <functional>
 #include <string>
@@ -18,7 +19,7 @@ class PlistReporter;
 class PermissionRepair {
 public:
     // Exit statuses besides 0.
-    static constexpr int kNothingToRepair = 2; // no rpm, no database, or no package in it
+    static constexpr int kNothingToRepair = 2; // no rpm or dpkg database, or no package in it
     static constexpr int kFailed = 3;  // nothing was changed: the volume or the listing could not be read
     static constexpr int kPartial = 4; // stopped after changing some files (the output went away)
 
@@ -26,6 +27,9 @@ public:
         std::string rpmPath = "/usr/bin/rpm";
         int rpmSilenceSeconds = 300; // rpm silent this long is stopped and the run fails
         std::string protectedHardLinksPath = "/proc/sys/fs/protected_hardlinks";
+        // Whether a dpkg database is read at all. The tests' variant reads rpm's alone (the stand-in rpm they
+        // give it), so that nothing it is asked about "/" can involve the test machine's own packages.
+        bool readDpkg = true;
     };
 
     PermissionRepair(std::string volume, Settings settings, int outputFd);
@@ -35,10 +39,18 @@ public:
     // kFailed otherwise, with `why` saying so.
     static int look(const std::string& volume, const Settings& settings, std::string& why);
 
+    // How dpkg's archives are had (where apt's cache lacks one, for example); the defaults otherwise.
+    void setDpkgOptions(dpkg::DpkgOptions options) { m_dpkgOptions = std::move(options); }
+
     // Runs the repair; the exit status. Failures get one line on standard error.
     int run();
 
+    // Records what dpkg configured since the last recording (see dpkg::recordPermissions), reporting how
+    // many packages it recorded; the exit status.
+    int record();
+
 private:
+    int runDpkg(int rootFd);
     // The part every package database shares: FileRepairer's check of `files` (progress 50 to 99), the
     // summary and the end; the exit status.
     int checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
@@ -47,6 +59,7 @@ private:
     std::string m_volume;
     Settings m_settings;
     int m_outputFd;
+    dpkg::DpkgOptions m_dpkgOptions;
 };
 
 } // namespace helper

@@ -1,14 +1,16 @@
-// varnel-repair: repairs the mode, owner and group of the files an rpm-based Linux installation's
-// packages own, as the rpm database records them.
+// varnel-repair: repairs the mode, owner and group of the files a Linux installation's packages own, as
+// its rpm database records them or, on Debian and Ubuntu, as dpkg installed them.
 //
 //   varnel-repair repairPermissions -plist <volume>
+//   varnel-repair recordPermissions -plist <volume>   (root only; apt's hook runs it after every dpkg run)
+//   varnel-repair --help
 //
 // <volume> is the top of the installation ("/" for the running system). The progress goes to standard
 // output as XML property lists, the form the application reads; see PermissionRepair and FileRepairer.
 //
 // Exit status: 0 after a whole run (files that could not be repaired are reported, not failures); 1 for a
-// command line it does not accept; 2 when the installation's packages record no permissions (no rpm, no
-// database, or no package in it, as on Debian or Ubuntu); 3 when nothing was changed because the volume
+// command line it does not accept; 2 when the installation's packages record no permissions (no rpm or
+// dpkg database, or no package in it); 3 when nothing was changed because the volume
 // or the package listing could not be read (rpm failing, killed, silent too long, or writing a line that
 // cannot be read: the whole listing is read before any change); 4 when the run stopped part-way after
 // changing files (its output went away; standard error says how many were repaired); pkexec's 126 and
@@ -38,15 +40,52 @@
 #ifndef VARNEL_PKEXEC_PATH
 #define VARNEL_PKEXEC_PATH "/usr/bin/pkexec"
 #endif
-// The test build shortens rpm's time bound and reads the hard-link setting from a file of its own.
+// The test build shortens rpm's time bound, reads the hard-link setting from a file of its own, and reads
+// no dpkg database (its rpm is a stand-in; the machine's own packages are never its business).
 #ifndef VARNEL_RPM_SILENCE_SECONDS
 #define VARNEL_RPM_SILENCE_SECONDS 300
+#endif
+#ifndef VARNEL_READ_DPKG
+#define VARNEL_READ_DPKG 1
 #endif
 #ifndef VARNEL_PROTECTED_HARDLINKS_PATH
 #define VARNEL_PROTECTED_HARDLINKS_PATH "/proc/sys/fs/protected_hardlinks"
 #endif
 
 namespace {
+
+constexpr const char* kUsage = "usage: varnel-repair repairPermissions|recordPermissions -plist <volume>";
+
+constexpr const char* kHelp =
+    R"(Usage: varnel-repair repairPermissions -plist <volume>
+       varnel-repair recordPermissions -plist <volume>
+
+Puts back the owner, group and mode of the files the installation's packages installed, and reports each
+difference and each repair as XML property lists on standard output. <volume> is the top of the
+installation: "/" for the running system (other folders for root only). Started without root, it asks
+for an administrator's password through pkexec, and only when there is something to repair.
+
+It never changes content, never creates or deletes a file, never follows a link out of the installation or
+below a folder others can write, and never gives set-ID bits or capabilities back to content someone other
+than root could have written. What it leaves alone is reported with the reason.
+
+On rpm-based systems the rpm database is the truth (honouring each file's verify flags).
+On Debian and Ubuntu, in this order:
+  - var/lib/dpkg/statoverride is restored exactly;
+  - a receipt (recordPermissions, run by apt's hook right after dpkg configured a package) is restored
+    exactly, except conffiles, where only damage is undone;
+  - paths under /usr (and the merged /bin, /sbin, /lib*) that no maintainer script names get the values of
+    the installed version's .deb back, both ways;
+  - everywhere else (conffiles, /etc, /var, paths a script names) only damage is undone: bits the package
+    does not grant are taken away from a file that only gained bits, world write it does not grant is
+    taken away, a login account owning what the package gives a system account is replaced; nothing is
+    widened and no set-ID bit removed there.
+Packages that disagree about a path are reported, not followed. A package whose installed version's .deb
+is neither in apt's cache nor recorded is reported as not compared.
+
+Exit status: 0 done; 1 command line refused; 2 nothing to repair; 3 nothing changed, the volume or the
+database could not be read; 4 stopped part-way after changes; 126/127 authentication refused or impossible.
+)";
 
 int complain(int status, const std::string& why) {
     std::fprintf(stderr, "varnel-repair: %s\n", why.c_str());
@@ -87,9 +126,14 @@ int main(int argc, char** argv) {
     // Descriptors the caller left open are no business of a process that may run as root, nor of rpm.
     if (::close_range(3, ~0u, 0) != 0 && errno != ENOSYS && errno != EINVAL)
         return complain(1, std::string("cannot close inherited descriptors: ") + std::strerror(errno));
-    if (argc != 4 || std::string_view(argv[1]) != "repairPermissions" ||
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::fputs(kHelp, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    const bool record = argc == 4 && std::string_view(argv[1]) == "recordPermissions";
+    if (argc != 4 || (!record && std::string_view(argv[1]) != "repairPermissions") ||
         std::string_view(argv[2]) != "-plist")
-        return complain(1, "usage: varnel-repair repairPermissions -plist <volume>");
+        return complain(1, kUsage);
     const std::string volume = argv[3];
     if (volume.empty() || volume.front() != '/')
         return complain(1, "the volume must be an absolute path, not \"" + volume + "\"");
@@ -101,13 +145,16 @@ int main(int argc, char** argv) {
     if (underPkexec && volume != "/")
         return complain(1, "started through pkexec, it repairs only the running system (\"/\"), not \"" +
                                volume + "\"");
+    // Recording is apt's hook's business, as root; nobody is asked for a password for it.
+    if (record && (underPkexec || ::geteuid() != 0))
+        return complain(1, "only root records permissions (apt's hook does after every dpkg run)");
     // A reader that goes away makes the next write fail (and the run end with a status that says so)
     // rather than kill it unannounced.
     std::signal(SIGPIPE, SIG_IGN);
     // The read lease FileRepairer takes for a moment is broken by SIGIO, whose default would end the run.
     std::signal(SIGIO, SIG_IGN);
     const helper::PermissionRepair::Settings settings{VARNEL_RPM_PATH, VARNEL_RPM_SILENCE_SECONDS,
-                                                      VARNEL_PROTECTED_HARDLINKS_PATH};
+                                                      VARNEL_PROTECTED_HARDLINKS_PATH, VARNEL_READ_DPKG != 0};
     if (::geteuid() != 0) {
         if (volume != "/")
             return complain(1, "only root may repair another installation than the running system");
@@ -120,5 +167,6 @@ int main(int argc, char** argv) {
             return complain(helper::PermissionRepair::kNothingToRepair, why);
         return elevate();
     }
-    return helper::PermissionRepair(volume, settings, STDOUT_FILENO).run();
+    helper::PermissionRepair repair(volume, settings, STDOUT_FILENO);
+    return record ? repair.record() : repair.run();
 }

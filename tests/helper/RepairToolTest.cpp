@@ -572,9 +572,10 @@ TEST(RepairToolDatabase, NoDatabaseNoPackageOrNoRpmMeansNothingToRepair) {
         const ToolRun run = repairTool(c.volume, c.environment, c.tool);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, "varnel-repair: this system's packages record no permissions to repair (no rpm "
-                           "package database on " +
-                               c.volume + ")\n");
+        EXPECT_EQ(run.err,
+                  "varnel-repair: this system's packages record no permissions to repair (no rpm or dpkg "
+                  "package database on " +
+                      c.volume + ")\n");
     }
     // Asking rpm about a missing database would have made one: the tool did not ask.
     EXPECT_TRUE(std::filesystem::is_empty(empty.path));
@@ -664,8 +665,9 @@ TEST(RepairToolElevation, AUserGoesThroughPkexecWithItsAbsolutePathAndAnEmptyEnv
     const ToolRun nothing =
         runProgram(VARNEL_REPAIR_TOOL_TEST_VARIANT, {"repairPermissions", "-plist", "/"}, {}, kNobody);
     EXPECT_EQ(nothing.status, 2);
-    EXPECT_EQ(nothing.err, "varnel-repair: this system's packages record no permissions to repair (no rpm "
-                           "package database on /)\n");
+    EXPECT_EQ(nothing.err,
+              "varnel-repair: this system's packages record no permissions to repair (no rpm or dpkg "
+              "package database on /)\n");
     EXPECT_FALSE(std::filesystem::exists(records + "/arguments"));
     // A database of one package, as the stand-in rpm tells it.
     TemporaryFolder database;

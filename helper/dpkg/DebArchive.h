@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace helper::dpkg {
+
+// What a package's data.tar says of one regular file or folder.
+struct DebEntry {
+    std::string path;        // absolute and normalised ("./usr/bin/x" becomes "/usr/bin/x")
+    unsigned mode = 0;       // S_IFREG or S_IFDIR with the permission bits
+    std::string user, group; // names as the archive has them; "#<id>" where it has only a number
+};
+
+struct DebLimits {
+    size_t maxEntries = 1'000'000; // entries of data.tar
+    size_t maxPathLength = 4096;
+};
+
+// Reads the headers of the data.tar (xz, zstd, gzip, bzip2, lzma or plain) inside the .deb open on `fd`
+// with libarchive; nothing is extracted. Links are left out; a hard link carries the values of the file
+// it links to. The whole archive is refused (false, `error` says why) when it is not a Debian package,
+// is cut short or corrupt, exceeds the limits, or names a member path that is absolute, has a ".."
+// component, or links to a file the archive did not hold before: half of a doubtful archive is not
+// trusted either.
+bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entries, std::string& error);
+
+} // namespace helper::dpkg

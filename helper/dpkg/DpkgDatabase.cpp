@@ -1,0 +1,340 @@
+#include "helper/dpkg/DpkgDatabase.h"
+
+#include "helper/AccountDatabase.h"
+#include "helper/PathResolver.h"
+#include "helper/dpkg/DpkgFiles.h"
+#include "helper/dpkg/MetadataStore.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace helper::dpkg {
+
+namespace {
+
+constexpr size_t kMaxStatusSize = 512u << 20;
+constexpr size_t kMaxListSize = 256u << 20;
+constexpr size_t kMaxScriptSize = 4u << 20;
+constexpr const char* kScripts[] = {"preinst", "postinst", "prerm", "postrm", "config", "triggers"};
+constexpr const char* kMergedFolders[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/libo32"};
+
+// What every package's reading shares, read once before the threads start.
+struct Shared {
+    int rootFd;
+    UniqueFd infoFd, archivesFd; // var/lib/dpkg/info and var/cache/apt/archives, walked to once
+    const DpkgOptions& options;
+    AccountDatabase accounts;
+    std::unordered_map<std::string, StatOverride> overrides; // by path
+    std::unordered_map<std::string, Diversion> diversions;   // by diverted-from path
+    std::set<std::string> mergedLinks;                       // "/bin" etc. where the volume links them
+    std::optional<MetadataStore> cache, receipts;
+};
+
+struct PackageResult {
+    std::vector<PackagedFile> files;
+    std::vector<std::string> problems;
+    bool compared = false;
+};
+
+// Whether a path is where merged-/usr systems keep their files: /usr and the folders linked into it.
+bool underUsr(std::string_view path) {
+    const size_t end = path.find('/', 1);
+    const std::string_view top = path.substr(0, end);
+    return top == "/usr" ||
+           std::find(std::begin(kMergedFolders), std::end(kMergedFolders), top) != std::end(kMergedFolders);
+}
+
+// Whether a script names the path, or a folder at least three deep above it ("/usr/lib/foo" covers what
+// is inside; "/usr/lib" does not cover all of /usr/lib).
+bool namedByScript(const std::set<std::string>& named, std::string path) {
+    for (;;) {
+        if (named.count(path))
+            return true;
+        const size_t slash = path.rfind('/');
+        if (slash == 0 || slash == std::string::npos)
+            return false;
+        path.resize(slash);
+        if (std::count(path.begin(), path.end(), '/') < 3)
+            return false;
+    }
+}
+
+// A user or group as a PackagedFile names it: "#<id>" becomes the volume's name for that id; none when
+// the volume has no name for it.
+std::optional<std::string> accountName(std::string_view name, bool user, const AccountDatabase& accounts) {
+    if (name.empty() || name[0] != '#')
+        return std::string(name);
+    unsigned id = 0;
+    const auto [end, error] = std::from_chars(name.data() + 1, name.data() + name.size(), id);
+    if (error != std::errc() || end != name.data() + name.size() || name.size() == 1)
+        return std::nullopt;
+    std::string resolved = user ? accounts.userName(id) : accounts.groupName(id);
+    if (resolved == std::to_string(id))
+        return std::nullopt;
+    return resolved;
+}
+
+UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package, std::string& problem) {
+    const std::string path =
+        MetadataStore::fileName(package.name, package.version, package.architecture) + ".deb";
+    UniqueFd file = shared.archivesFd ? openFileInRoot(shared.archivesFd.get(), path) : UniqueFd();
+    if (!file)
+        return shared.options.fetchArchive ? shared.options.fetchArchive(package) : UniqueFd();
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 022) != 0) {
+        problem =
+            describePackage(package) + ": /var/cache/apt/archives/" + path + " is not root's alone; not read";
+        return {};
+    }
+    return file;
+}
+
+// data.tar's entries of the installed version, from the cache or else from the archive (which the cache
+// then learns); false when neither is there or the archive was refused.
+bool archiveEntries(const Shared& shared, const InstalledPackage& package, std::vector<DebEntry>& entries,
+                    std::vector<std::string>& problems) {
+    if (shared.cache && shared.options.readCache &&
+        shared.cache->readEntries("cache", package.name, package.version, package.architecture, entries))
+        return true;
+    std::string problem;
+    const UniqueFd archive = openCachedArchive(shared, package, problem);
+    if (!archive) {
+        if (!problem.empty())
+            problems.push_back(std::move(problem));
+        return false;
+    }
+    if (!readDebEntries(archive.get(), shared.options.limits, entries, problem)) {
+        problems.push_back(describePackage(package) + ": its archive was not used: " + problem);
+        return false;
+    }
+    if (shared.cache && shared.options.writeCache)
+        shared.cache->writeEntries("cache", package.name, package.version, package.architecture, entries);
+    return true;
+}
+
+PackageResult readPackage(const Shared& shared, const InstalledPackage& package) {
+    PackageResult result;
+    std::vector<DebEntry> receipt, archive;
+    const bool hasReceipt =
+        shared.receipts &&
+        shared.receipts->readEntries("receipt", package.name, package.version, package.architecture, receipt);
+    const bool hasArchive = archiveEntries(shared, package, archive, result.problems);
+    result.compared = hasReceipt || hasArchive;
+    if (!result.compared)
+        return result;
+
+    const std::string prefix = infoPrefix(shared.infoFd.get(), package);
+    const std::unordered_set<std::string> listed = listedPaths(shared.infoFd.get(), prefix);
+    std::set<std::string> named;
+    for (const char* script : kScripts)
+        if (const auto text = readVolumeFile(shared.infoFd.get(), prefix + "." + script, kMaxScriptSize))
+            named.merge(scriptPaths(*text));
+    const std::unordered_set<std::string> conffiles(package.conffiles.begin(), package.conffiles.end());
+
+    const auto add = [&](DebEntry& entry, std::string path, bool fromReceipt) {
+        if (S_ISDIR(entry.mode) && shared.mergedLinks.count(path))
+            return;
+        PackagedFile file;
+        file.package = package.name;
+        file.missingOk = conffiles.count(path) > 0;
+        std::string_view user = entry.user, group = entry.group;
+        unsigned mode = entry.mode;
+        if (const auto over = shared.overrides.find(path); over != shared.overrides.end()) {
+            user = over->second.user;
+            group = over->second.group;
+            mode = (entry.mode & S_IFMT) | over->second.mode;
+            file.rule = PackagedFile::Rule::Exact;
+        } else if (fromReceipt) {
+            file.rule = file.missingOk ? PackagedFile::Rule::UndoDamage : PackagedFile::Rule::Exact;
+        } else {
+            const bool exact = underUsr(path) && !file.missingOk && !namedByScript(named, path);
+            file.rule = exact ? PackagedFile::Rule::Exact : PackagedFile::Rule::UndoDamage;
+        }
+        const auto userName = accountName(user, true, shared.accounts);
+        const auto groupName = accountName(group, false, shared.accounts);
+        if (!userName || !groupName) {
+            result.problems.push_back(describePackage(package) + ": " + path + " names an account id (" +
+                                      std::string(userName ? group : user) +
+                                      ") the installation has no name for; left out");
+            return;
+        }
+        file.path = std::move(path);
+        file.mode = mode;
+        file.user = std::move(*userName);
+        file.group = std::move(*groupName);
+        result.files.push_back(std::move(file));
+    };
+
+    // The receipt first (recorded where the files are, diversions applied); data.tar for what it lacks
+    // (paths it could not vouch for when it was recorded).
+    std::unordered_set<std::string> received;
+    result.files.reserve(receipt.size() + archive.size());
+    for (DebEntry& entry : receipt) {
+        received.insert(entry.path);
+        add(entry, entry.path, true);
+    }
+    for (DebEntry& entry : archive) {
+        if (!listed.count(entry.path))
+            continue; // another package took it over, or dpkg never installed it
+        std::string path = std::move(entry.path);
+        const auto diversion = shared.diversions.find(path);
+        if (diversion != shared.diversions.end() && diversion->second.package != package.name)
+            path = diversion->second.to;
+        if (!received.count(path))
+            add(entry, std::move(path), false);
+    }
+    return result;
+}
+
+} // namespace
+
+std::optional<std::string> readVolumeFile(int rootFd, std::string_view path, size_t maxSize) {
+    const UniqueFd file = openFileInRoot(rootFd, path);
+    struct stat st {};
+    if (!file || ::fstat(file.get(), &st) != 0 || static_cast<size_t>(st.st_size) > maxSize)
+        return std::nullopt;
+    std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || text.size() + static_cast<size_t>(n) > maxSize)
+            return std::nullopt;
+        if (n == 0)
+            return text;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+std::string infoPrefix(int infoFd, const InstalledPackage& package) {
+    const std::string qualified = package.name + ":" + package.architecture;
+    struct stat st {};
+    if (::fstatat(infoFd, (qualified + ".list").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return qualified;
+    return package.name;
+}
+
+std::unordered_set<std::string> listedPaths(int infoFd, const std::string& prefix) {
+    std::unordered_set<std::string> paths;
+    const auto text = infoFd >= 0 ? readVolumeFile(infoFd, prefix + ".list", kMaxListSize) : std::nullopt;
+    if (!text)
+        return paths;
+    std::string_view rest = *text;
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        std::string path = normalisePath(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (path.size() > 1)
+            paths.insert(std::move(path));
+    }
+    return paths;
+}
+
+std::string describePackage(const InstalledPackage& package) {
+    return package.name + ":" + package.architecture + " " + package.version;
+}
+
+bool hasDpkgDatabase(int rootFd) {
+    return static_cast<bool>(openFileInRoot(rootFd, "var/lib/dpkg/status"));
+}
+
+std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& options,
+                                            const DpkgProgress& progress, std::string* failure) {
+    if (progress)
+        progress(0, "Reading the dpkg database");
+    const auto status = readVolumeFile(rootFd, "var/lib/dpkg/status", kMaxStatusSize);
+    if (!status) {
+        if (failure)
+            *failure = std::string("var/lib/dpkg/status could not be read: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    DpkgListing listing;
+    size_t refused = 0;
+    const std::vector<InstalledPackage> packages = parseStatus(*status, &refused);
+    listing.packages = packages.size();
+    if (refused)
+        listing.problems.push_back(std::to_string(refused) +
+                                   " installed packages have a name, version or architecture dpkg would not "
+                                   "accept; left out");
+
+    Shared shared{rootFd,
+                  openInRoot(rootFd, "var/lib/dpkg/info", true),
+                  openInRoot(rootFd, "var/cache/apt/archives", true),
+                  options,
+                  AccountDatabase::read(rootFd),
+                  {},
+                  {},
+                  {},
+                  {},
+                  {}};
+    if (const auto text = readVolumeFile(rootFd, "var/lib/dpkg/statoverride", kMaxListSize))
+        for (StatOverride& over : parseStatOverrides(*text))
+            shared.overrides[over.path] = std::move(over);
+    if (const auto text = readVolumeFile(rootFd, "var/lib/dpkg/diversions", kMaxListSize))
+        for (Diversion& diversion : parseDiversions(*text))
+            shared.diversions[diversion.from] = std::move(diversion);
+    for (const char* folder : kMergedFolders) {
+        const UniqueFd object = openInRoot(rootFd, folder);
+        struct stat st {};
+        if (object && ::fstat(object.get(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid == 0)
+            shared.mergedLinks.insert(folder);
+    }
+    if (options.readCache || options.writeCache)
+        shared.cache = MetadataStore::open(rootFd, "cache", options.writeCache && ::geteuid() == 0);
+    if (options.readReceipts)
+        shared.receipts = MetadataStore::open(rootFd, "receipts", false);
+
+    // The archives are read on every core; each package's result has its place, so the order of the
+    // output does not depend on which thread finished first.
+    std::vector<PackageResult> results(packages.size());
+    std::atomic<size_t> next{0};
+    std::mutex progressMutex;
+    size_t done = 0;
+    int reported = 0;
+    if (progress)
+        progress(5, "Reading the packages' archives");
+    const auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < packages.size();) {
+            results[i] = readPackage(shared, packages[i]);
+            if (!progress)
+                continue;
+            const std::lock_guard lock(progressMutex);
+            const int percent = 5 + static_cast<int>(90 * ++done / packages.size());
+            if (percent > reported)
+                progress(reported = percent, "Reading the packages' archives");
+        }
+    };
+    unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(packages.size(), 1)));
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool)
+        thread.join();
+
+    for (size_t i = 0; i < packages.size(); ++i) {
+        PackageResult& result = results[i];
+        if (!result.compared)
+            listing.notCompared.push_back(describePackage(packages[i]));
+        std::move(result.problems.begin(), result.problems.end(), std::back_inserter(listing.problems));
+        std::move(result.files.begin(), result.files.end(), std::back_inserter(listing.files));
+    }
+    if (progress)
+        progress(100, "Read the dpkg database");
+    return listing;
+}
+
+} // namespace helper::dpkg

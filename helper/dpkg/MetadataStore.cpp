@@ -1,0 +1,179 @@
+#include "helper/dpkg/MetadataStore.h"
+
+#include "helper/PathResolver.h"
+#include "helper/dpkg/DpkgText.h"
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace helper::dpkg {
+
+namespace {
+
+constexpr std::string_view kMagic = "varnel-dpkg 1 ";
+
+// Opens (and creates when asked) the folder `name` in `parent`, never through a link; only when it is
+// ours and nobody else may write it (`privateMode`: nobody else may read it either).
+UniqueFd openOwnFolder(int parent, const char* name, bool create, bool privateMode) {
+    if (create && ::mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
+        return {};
+    UniqueFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!folder || ::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & (privateMode ? 077u : 022u)) != 0)
+        return {};
+    return folder;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// The next NUL-terminated field of `text`; false when there is none.
+bool takeField(std::string_view& text, std::string_view& field) {
+    const size_t end = text.find('\0');
+    if (end == std::string_view::npos)
+        return false;
+    field = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    return true;
+}
+
+} // namespace
+
+std::optional<MetadataStore> MetadataStore::open(int rootFd, std::string_view name, bool create) {
+    const UniqueFd varLib = openInRoot(rootFd, "var/lib", true);
+    if (!varLib)
+        return std::nullopt;
+    const UniqueFd parent(::openat(varLib.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent)
+        return std::nullopt;
+    const UniqueFd own = openOwnFolder(parent.get(), "varnel", create, false);
+    if (!own)
+        return std::nullopt;
+    UniqueFd store = openOwnFolder(own.get(), std::string(name).c_str(), create, true);
+    if (!store)
+        return std::nullopt;
+    return MetadataStore(std::move(store));
+}
+
+std::optional<std::string> MetadataStore::readFile(const std::string& name, size_t maxSize) const {
+    const UniqueFd file(
+        ::openat(m_folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        st.st_uid != ::geteuid() || (st.st_mode & 077) != 0 || static_cast<size_t>(st.st_size) > maxSize)
+        return std::nullopt;
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(file.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::nullopt;
+        done += static_cast<size_t>(n);
+    }
+    return text;
+}
+
+bool MetadataStore::writeFile(const std::string& name, std::string_view content) const {
+    static std::atomic<unsigned> serial{0};
+    const std::string temporary =
+        ".new." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1)) + "." + name;
+    const int fd = ::openat(m_folder.get(), temporary.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, content);
+    const bool closed = ::close(fd) == 0;
+    if (written && closed && ::renameat(m_folder.get(), temporary.c_str(), m_folder.get(), name.c_str()) == 0)
+        return true;
+    ::unlinkat(m_folder.get(), temporary.c_str(), 0);
+    return false;
+}
+
+std::string MetadataStore::fileName(std::string_view package, std::string_view version,
+                                    std::string_view architecture) {
+    std::string name(package);
+    name += '_';
+    for (const char c : version)
+        name += c == ':' ? std::string("%3a") : std::string(1, c);
+    name += '_';
+    name += architecture;
+    return name;
+}
+
+bool MetadataStore::writeEntries(std::string_view kind, std::string_view package, std::string_view version,
+                                 std::string_view architecture, const std::vector<DebEntry>& entries) const {
+    std::string text(kMagic);
+    const auto field = [&text](std::string_view value) {
+        text += value;
+        text += '\0';
+    };
+    field(kind);
+    field(package);
+    field(version);
+    field(architecture);
+    field(std::to_string(entries.size()));
+    for (const DebEntry& entry : entries) {
+        char mode[16];
+        const auto end = std::to_chars(mode, mode + sizeof mode, entry.mode, 8).ptr;
+        field(std::string_view(mode, static_cast<size_t>(end - mode)));
+        field(entry.user);
+        field(entry.group);
+        field(entry.path);
+    }
+    return writeFile(fileName(package, version, architecture), text);
+}
+
+bool MetadataStore::readEntries(std::string_view kind, std::string_view package, std::string_view version,
+                                std::string_view architecture, std::vector<DebEntry>& entries) const {
+    entries.clear();
+    const auto text = readFile(fileName(package, version, architecture));
+    if (!text || std::string_view(*text).substr(0, kMagic.size()) != kMagic)
+        return false;
+    std::string_view rest = std::string_view(*text).substr(kMagic.size());
+    std::string_view value;
+    for (const std::string_view expected : {kind, package, version, architecture})
+        if (!takeField(rest, value) || value != expected)
+            return false;
+    size_t count = 0;
+    if (!takeField(rest, value) ||
+        std::from_chars(value.data(), value.data() + value.size(), count).ptr !=
+            value.data() + value.size() ||
+        count > rest.size() / 8)
+        return false;
+    entries.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        std::string_view mode, user, group, path;
+        if (!takeField(rest, mode) || !takeField(rest, user) || !takeField(rest, group) ||
+            !takeField(rest, path))
+            return entries.clear(), false;
+        unsigned bits = 0;
+        const auto [end, error] = std::from_chars(mode.data(), mode.data() + mode.size(), bits, 8);
+        const unsigned type = bits & S_IFMT;
+        if (error != std::errc() || end != mode.data() + mode.size() ||
+            (type != S_IFREG && type != S_IFDIR) || (bits & ~(S_IFMT | 07777u)) != 0 || user.empty() ||
+            group.empty() || normalisePath(path) != path || path == "/")
+            return entries.clear(), false;
+        entries.push_back({std::string(path), bits, std::string(user), std::string(group)});
+    }
+    if (!rest.empty())
+        return entries.clear(), false;
+    return true;
+}
+
+} // namespace helper::dpkg
