@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <ctime>
 #include <unistd.h>
 
 extern char** environ;
@@ -80,7 +80,8 @@ inline double catCpuSeconds(const char* simulator, double* wallSeconds = nullptr
     clock_gettime(CLOCK_MONOTONIC, &ended);
     if (wallSeconds)
         *wallSeconds = static_cast<double>(ended.tv_sec - started.tv_sec) +
-                       static_cast<double>(ended.tv_nsec - started.tv_nsec) / 1e9;    posix_spawn_file_actions_destroy(&toolActions);
+                       static_cast<double>(ended.tv_nsec - started.tv_nsec) / 1e9;
+    posix_spawn_file_actions_destroy(&toolActions);
     posix_spawn_file_actions_destroy(&catActions);
     return cpuSeconds(catUsage);
 }
