@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/AppIcon.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "core/CheckedConversion.h"
@@ -205,7 +206,8 @@ void AppDelegate::alert(const QString& message) {
     // Messages carry tool output and file names: never let the box take them for markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(message);
-    const QIcon icon = QApplication::windowIcon();
+    // The application gets its icon after the window's first frame; an alert before then reads it itself.
+    const QIcon icon = QApplication::windowIcon().isNull() ? applicationIcon() : QApplication::windowIcon();
     if (icon.isNull())
         box.setIcon(QMessageBox::Warning);
     else

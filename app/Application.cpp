@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 #include <optional>
@@ -50,6 +51,29 @@ std::optional<int> answerInformationalOptions(int argc, char** argv) {
     return std::nullopt;
 }
 
+// Gives the application its icon once the window has painted its first frame, or after a second if it has
+// not: reading the icon's pictures costs more than the rest of the start-up, and nothing needs them sooner.
+class IconAfterFirstFrame : public QObject {
+public:
+    explicit IconAfterFirstFrame(QWidget& window) {
+        window.installEventFilter(this);
+        QTimer::singleShot(1000, this, &IconAfterFirstFrame::install);
+    }
+    static void install() {
+        if (QApplication::windowIcon().isNull())
+            QApplication::setWindowIcon(app::applicationIcon());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, &IconAfterFirstFrame::install);
+        }
+        return false;
+    }
+};
+
 bool hasDisplay(int argc, char** argv) {
 #if defined(Q_OS_LINUX)
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
@@ -86,7 +110,6 @@ int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups)
     QApplication::setApplicationName(QStringLiteral("Varnel"));
     QApplication::setApplicationVersion(QString::fromUtf8(varnel::config::kVersion));
     QGuiApplication::setDesktopFileName(QLatin1String(AppDelegate::kBundleIdentifier));
-    QApplication::setWindowIcon(applicationIcon());
     // Closing the window leaves the program running; launching it again brings the window back.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -106,6 +129,7 @@ int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups)
 #endif
 
     MainWindow window;
+    const IconAfterFirstFrame icon(window);
     AppDelegate delegate;
     delegate.connectOutlets(window);
     if (groups)

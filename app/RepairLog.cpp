@@ -33,11 +33,8 @@ RepairLog::RepairLog(QObject* parent)
 void RepairLog::setView(QPlainTextEdit* view, QLabel* droppedLabel) {
     m_view = view;
     m_droppedLabel = droppedLabel;
-    if (m_view) {
-        m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        // The view keeps no more than the log does, so it cannot grow past it either.
+    if (m_view) // the view keeps no more than the log does, so it cannot grow past it either
         m_view->setMaximumBlockCount(static_cast<int>(kMaxLines));
-    }
     showDropped();
 }
 
@@ -47,6 +44,9 @@ void RepairLog::setViewOpen(bool open) {
     m_batch.stop();
     if (!m_view || !open)
         return;
+    // Its font is looked up when it first opens, not at start-up, when the window is not showing it.
+    if (!m_view->testAttribute(Qt::WA_SetFont))
+        m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     QStringList all;
     all.reserve(lineCount());
     for (const QString& line : m_lines)
