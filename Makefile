@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs under `make fuzz`.
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps run test asan bench package fuzz screenshots format clean
+.PHONY: all deps run test asan bench package fuzz screenshots format clean e2e-debian
 
 all: test
 
@@ -42,6 +42,13 @@ fuzz:
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
+# varnel-repair on a real Debian 12 installation (built once with debootstrap under build/e2e; needs root
+# and Debian's mirror): an untouched root must not change, accidents must be undone. Not part of `make test`.
+e2e-debian: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS) --target varnel-repair
+	scripts/e2e-debian build/dev/helper/varnel-repair build/e2e
 
 # Pictures of the window and its alerts under a virtual X server, for people to look at.
 screenshots: deps

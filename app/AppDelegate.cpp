@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/AppIcon.h"
 #include "app/FailedRun.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
@@ -246,8 +247,12 @@ void AppDelegate::alert(const QString& message, QMessageBox::Icon icon) {
     // Messages carry tool output and file names: never let the box take them for markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(message);
-    const QIcon appIcon = QApplication::windowIcon();
-    if (icon == QMessageBox::Information && !appIcon.isNull())
+    // Only information shows the application's icon. It is set after the window's first frame; an alert
+    // before then reads it itself.
+    const QIcon appIcon = icon != QMessageBox::Information       ? QIcon()
+                          : !QApplication::windowIcon().isNull() ? QApplication::windowIcon()
+                                                                 : applicationIcon();
+    if (!appIcon.isNull())
         box.setIconPixmap(appIcon.pixmap(64));
     else
         box.setIcon(icon);

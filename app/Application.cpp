@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLocale>
+#include <QTimer>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -49,6 +50,29 @@ std::optional<int> answerInformationalOptions(int argc, char** argv) {
     return std::nullopt;
 }
 
+// Gives the application its icon once the window has painted its first frame, or after a second if it has
+// not: reading the icon's pictures costs more than the rest of the start-up, and nothing needs them sooner.
+class IconAfterFirstFrame : public QObject {
+public:
+    explicit IconAfterFirstFrame(QWidget& window) {
+        window.installEventFilter(this);
+        QTimer::singleShot(1000, this, &IconAfterFirstFrame::install);
+    }
+    static void install() {
+        if (QApplication::windowIcon().isNull())
+            QApplication::setWindowIcon(app::applicationIcon());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, &IconAfterFirstFrame::install);
+        }
+        return false;
+    }
+};
+
 bool hasDisplay(int argc, char** argv) {
 #if defined(Q_OS_LINUX)
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
@@ -85,7 +109,6 @@ int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups)
     QApplication::setApplicationName(QStringLiteral("Varnel"));
     QApplication::setApplicationVersion(QString::fromUtf8(varnel::config::kVersion));
     QGuiApplication::setDesktopFileName(QLatin1String(AppDelegate::kBundleIdentifier));
-    QApplication::setWindowIcon(applicationIcon());
     // Closing the window leaves the program running; launching it again brings the window back.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -103,6 +126,7 @@ int runApplication(int argc, char** argv, std::unique_ptr<GroupDatabase> groups)
 #endif
 
     MainWindow window;
+    const IconAfterFirstFrame icon(window);
     AppDelegate delegate;
     delegate.connectOutlets(window);
     if (groups)

@@ -34,7 +34,6 @@ void RepairLog::setView(QPlainTextEdit* view, QLabel* droppedLabel) {
     m_view = view;
     m_droppedLabel = droppedLabel;
     if (m_view) {
-        m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         // The view keeps no more than the log does, so it cannot grow past it either.
         m_view->setMaximumBlockCount(static_cast<int>(kMaxLines));
         // The view follows new lines while the user has not scrolled up. The bar's range is what grows
@@ -57,6 +56,9 @@ void RepairLog::setViewOpen(bool open) {
     m_batch.stop();
     if (!m_view || !open)
         return;
+    // Its font is looked up when it first opens, not at start-up, when the window is not showing it.
+    if (!m_view->testAttribute(Qt::WA_SetFont))
+        m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     QStringList all;
     all.reserve(lineCount());
     for (const QString& line : m_lines)

@@ -1,9 +1,15 @@
 #include "app/SingleInstance.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace app {
 namespace {
@@ -13,6 +19,36 @@ constexpr QByteArrayView kReopened = "ok\n";
 constexpr int kConnectTimeoutMs = 1000;
 constexpr int kReplyTimeoutMs = 3000;
 constexpr int kLockTimeoutMs = 5000;
+
+// An exclusive lock on a file, held while the object lives. The kernel lets it go with the process, so a
+// copy that crashed leaves nothing stale behind, and taking it writes nothing (QLockFile writes the file
+// and waits for the disk at every launch).
+class FileLock {
+public:
+    explicit FileLock(const QString& path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {}
+    ~FileLock() {
+        if (m_fd >= 0)
+            ::close(m_fd); // lets the lock go
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool tryLock(int timeoutMs) {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (m_fd >= 0) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return true;
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+                return false;
+            QThread::msleep(10);
+        }
+        return false;
+    }
+
+private:
+    int m_fd;
+};
 
 } // namespace
 
@@ -32,7 +68,7 @@ SingleInstance::Role SingleInstance::start() {
     if (m_socketPath.isEmpty())
         return Role::Alone;
     // Only the decision between asking and listening is serialised; the lock is let go at once.
-    QLockFile lock(m_lockPath);
+    FileLock lock(m_lockPath);
     if (!lock.tryLock(kLockTimeoutMs))
         return Role::Alone;
     if (askRunningCopyToReopen())

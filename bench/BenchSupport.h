@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -48,8 +49,11 @@ inline void resetPeakMemory() {
     }
 }
 
-// CPU of "cat > /dev/null" reading the simulator's output through a pipe: the cost of just moving the bytes.
-inline double catCpuSeconds(const char* simulator) {
+// CPU of "cat > /dev/null" reading the simulator's output through a pipe: the cost of just moving the bytes;
+// and, if asked, the wall time from starting the simulator until both have ended.
+inline double catCpuSeconds(const char* simulator, double* wallSeconds = nullptr) {
+    timespec started{}, ended{};
+    clock_gettime(CLOCK_MONOTONIC, &started);
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         return 0;
@@ -73,6 +77,10 @@ inline double catCpuSeconds(const char* simulator) {
     rusage catUsage{};
     waitpid(toolPid, &status, 0);
     wait4(catPid, &status, 0, &catUsage);
+    clock_gettime(CLOCK_MONOTONIC, &ended);
+    if (wallSeconds)
+        *wallSeconds = static_cast<double>(ended.tv_sec - started.tv_sec) +
+                       static_cast<double>(ended.tv_nsec - started.tv_nsec) / 1e9;
     posix_spawn_file_actions_destroy(&toolActions);
     posix_spawn_file_actions_destroy(&catActions);
     return cpuSeconds(catUsage);

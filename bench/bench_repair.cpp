@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QProcess>
+#include <QXmlStreamReader>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 
@@ -97,6 +99,87 @@ void BM_ToolLingeringAfterClosingItsOutput(benchmark::State& state) {
     unsetenv("VARNEL_SIM_MODE");
 }
 BENCHMARK(BM_ToolLingeringAfterClosingItsOutput)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What the simulator writes in flood mode: every list, and the whole stream.
+struct Flood {
+    std::vector<QByteArray> lists;
+    QByteArray stream;
+};
+
+Flood recordFlood(const char* count) {
+    QProcess sim;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VARNEL_SIM_MODE"), QStringLiteral("flood"));
+    env.insert(QStringLiteral("VARNEL_SIM_COUNT"), QString::fromLatin1(count));
+    sim.setProcessEnvironment(env);
+    sim.start(QStringLiteral(VARNEL_SIM_PATH),
+              {QStringLiteral("repairPermissions"), QStringLiteral("-plist"), QStringLiteral("/")});
+    sim.waitForFinished(60000);
+    Flood flood;
+    flood.stream = sim.readAllStandardOutput();
+    // Each list from its declaration: a reader meets the line break before it as text before the
+    // declaration, an error that ends its scan at once.
+    for (qsizetype from = flood.stream.indexOf("<?xml"); from >= 0;) {
+        const qsizetype end = flood.stream.indexOf("</plist>", from);
+        if (end < 0)
+            break;
+        flood.lists.push_back(flood.stream.mid(from, end + 8 - from));
+        from = flood.stream.indexOf("<?xml", end);
+    }
+    return flood;
+}
+
+// The reading of progress alone, bytes in and readings out, as the runner decodes and the controller
+// reads: against a bare XML scan of the same lists, one reader each. Arg 0 delivers a list per piece
+// (a tool the window keeps up with), otherwise pieces of that many bytes (a window behind a flood).
+void BM_ProgressReading(benchmark::State& state) {
+    static const Flood flood = recordFlood(qEnvironmentVariableIsSet("VARNEL_BENCH_LISTS")
+                                               ? qgetenv("VARNEL_BENCH_LISTS").constData()
+                                               : "100000");
+    const auto pieceBytes = static_cast<qsizetype>(state.range(0));
+    std::vector<QByteArrayView> pieces;
+    if (pieceBytes == 0) {
+        pieces.assign(flood.lists.begin(), flood.lists.end());
+    } else {
+        for (qsizetype at = 0; at < flood.stream.size(); at += pieceBytes)
+            pieces.push_back(
+                QByteArrayView(flood.stream).sliced(at, std::min(pieceBytes, flood.stream.size() - at)));
+    }
+    double reading = 0, scan = 0;
+    int scanErrors = 0;
+    std::size_t readings = 0;
+    for (auto _ : state) {
+        double before = ownCpuSeconds();
+        for (const QByteArray& list : flood.lists) {
+            QXmlStreamReader xml(list);
+            while (!xml.atEnd())
+                xml.readNext();
+            scanErrors += xml.hasError();
+        }
+        scan += ownCpuSeconds() - before;
+        if (scanErrors > 0) {
+            state.SkipWithError("the bare scan did not read the lists through");
+            return;
+        }
+
+        before = ownCpuSeconds();
+        repair::Utf8StreamDecoder decoder;
+        repair::ProgressStream stream;
+        readings = 0;
+        for (const QByteArrayView piece : pieces)
+            readings += stream.read(decoder.decode(piece)).size();
+        reading += ownCpuSeconds() - before;
+    }
+    if (readings != flood.lists.size()) {
+        state.SkipWithError("not every list was read");
+        return;
+    }
+    const double perList = 1e6 / static_cast<double>(flood.lists.size() * state.iterations());
+    state.counters["reading_us_per_list"] = reading * perList;
+    state.counters["xml_scan_us_per_list"] = scan * perList;
+    state.counters["reading_vs_scan"] = reading / scan; // target: at most 2
+}
+BENCHMARK(BM_ProgressReading)->Arg(0)->Arg(16384)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

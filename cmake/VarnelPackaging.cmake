@@ -46,6 +46,20 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The repair asks for an administrator's password through pkexec, which needs the polkit daemon (Debian 12
 # splits them into two packages); dpkg-shlibdeps adds the libraries to these.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, polkitd")
+# The apt hook is a configuration file the administrator may change; purging the package removes what
+# varnel-repair keeps in /var/lib/varnel (receipts and its cache of archive contents).
+if(VARNEL_INSTALL_APT_HOOK)
+    file(WRITE ${PROJECT_BINARY_DIR}/debian/conffiles "/etc/apt/apt.conf.d/99varnel-receipts\n")
+    file(WRITE ${PROJECT_BINARY_DIR}/debian/postrm [[#!/bin/sh
+set -e
+if [ "$1" = purge ]; then
+    rm -rf /var/lib/varnel
+fi
+]])
+    file(CHMOD ${PROJECT_BINARY_DIR}/debian/postrm PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+         GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/conffiles ${PROJECT_BINARY_DIR}/debian/postrm)
+endif()
 
 # rpm: varnel-<version>-<release>.<arch>.rpm, where rpmbuild is installed (the repair tool is what makes
 # Varnel work on rpm systems).

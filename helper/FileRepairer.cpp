@@ -79,7 +79,25 @@ bool FileRepairer::repairAll(std::vector<PackagedFile> files, const Progress& pr
     std::stable_sort(files.begin(), files.end(), [](const PackagedFile& a, const PackagedFile& b) {
         return FolderWalk::pathOrder(a.path, b.path);
     });
-    const std::span<const PackagedFile> all(files);
+    // At most one pass per level of folders that can be open to others; a path is far shallower.
+    constexpr int kMaxPasses = 64;
+    bool putOff = true;
+    for (int passes = 1;; ++passes) {
+        m_putOff = putOff && passes < kMaxPasses;
+        m_putAside.clear();
+        m_foldersRepaired = 0;
+        if (!pass(files, progress))
+            return false;
+        if (m_putAside.empty())
+            return true;
+        files = std::move(m_putAside);
+        putOff = m_foldersRepaired > 0; // nothing opened up: the next pass is the last and reports them
+        m_walk = FolderWalk(m_rootFd);  // the folders as they are now
+        m_foldersWereOpen = true;
+    }
+}
+
+bool FileRepairer::pass(std::span<const PackagedFile> all, const Progress& progress) {
     for (size_t begin = 0; begin < all.size();) {
         size_t end = begin + 1;
         while (end < all.size() && all[end].path == all[begin].path)
@@ -179,6 +197,13 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         decideRepair(wanted, file.verify, file.rule, was, m_accounts.uidMin(), m_accounts.gidMin());
     if (!decision.differs())
         return true;
+    const bool several = !S_ISDIR(found.st_mode) && found.st_nlink > 1;
+    const Ownership& target = decision.target;
+    const bool changes = target.mode != was.mode || target.uid != was.uid || target.gid != was.gid;
+    if (changes && m_putOff && folder.othersCanChange && (found.st_uid == 0 || several)) {
+        m_putAside.push_back(file);
+        return true;
+    }
     ++m_differing;
     const std::string quoted = PlistReporter::quoted(path);
     const auto differs = [&](bool when, const char* attribute, const std::string& text,
@@ -213,18 +238,15 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
               quoted + " keeps its group; where only damage is undone, only a group of login accounts is "
                        "put back."))
         return false;
-    const Ownership& target = decision.target;
-    if (target.mode == was.mode && target.uid == was.uid && target.gid == was.gid)
+    if (!changes)
         return true;
 
-    const bool several = !S_ISDIR(found.st_mode) && found.st_nlink > 1;
     if (folder.othersCanChange && (found.st_uid == 0 || several))
-        return leaveAlone(path,
-                          std::string("was not repaired: ") +
-                              (several ? "it has several hard links" : "root owns it") + ", in " +
-                              PlistReporter::quoted(folder.changeable) +
-                              ", a folder users other than root can change, so it may not be what the "
-                              "package put there. Repair the folders above it, then run the repair again.");
+        return leaveAlone(path, std::string("was not repaired: ") +
+                                    (several ? "it has several hard links" : "root owns it") + ", in " +
+                                    PlistReporter::quoted(folder.changeable) +
+                                    ", a folder users other than root can change, so it may not be what the "
+                                    "package put there.");
     if (several && !m_hardLinksProtected)
         return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
                                 "link other users' files (fs.protected_hardlinks is off).");
@@ -246,7 +268,13 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         std::vector<char> capability;
         const bool privileged = (target.mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
                                 !readCapability(fd.get(), capability) || !capability.empty();
-        const std::string refusal = privileged ? privilegeRefusal(fd.get(), now) : std::string();
+        // A pass after the first looks at what a folder open to others held: whoever could write there
+        // could have put any program of the volume under this name, so privileges are not given back.
+        const std::string refusal =
+            !privileged ? std::string()
+            : m_foldersWereOpen
+                ? "a folder above it was open to users other than root until this run closed it"
+                : privilegeRefusal(fd.get(), now);
         if (!refusal.empty())
             return leaveAlone(
                 path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
@@ -264,6 +292,8 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         return m_reporter.report(
             {Report::Kind::Error, "Could not repair " + quoted + ": " + failure + ".", path});
     ++m_repaired;
+    if (type == S_IFDIR)
+        ++m_foldersRepaired;
     return m_reporter.report({Report::Kind::Repair, "Repaired " + quoted + ".", path});
 }
 

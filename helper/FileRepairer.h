@@ -49,6 +49,11 @@ public:
     // and repairs what differs. `progress` is told the share of paths done (0 to 1) now and then and
     // returns false to stop. False when a report could not be written (the reader has gone) or
     // `progress` stopped it.
+    //
+    // What is left alone only because a folder above it was open to others is put off while this pass
+    // repairs such folders, then checked again in a pass of its own; passes go on while each repairs a
+    // folder, and the last one reports what is still left. Those later passes give no privileges back:
+    // whoever could write the folder could have put any program under a privileged name.
     using Progress = std::function<bool(double done)>;
     bool repairAll(std::vector<PackagedFile> files, const Progress& progress);
 
@@ -61,6 +66,7 @@ public:
     static std::string modeString(unsigned mode);
 
 private:
+    bool pass(std::span<const PackagedFile> all, const Progress& progress);
     bool checkPath(std::span<const PackagedFile> entries);
     bool check(const PackagedFile& file, std::string_view packages);
     bool leaveAlone(std::string_view path, const std::string& why);
@@ -79,6 +85,12 @@ private:
     int m_differing = 0;
     int m_toRepair = 0;
     int m_repaired = 0;
+    // This pass's: whether what an open folder holds is put off rather than reported, what was, and how
+    // many folders it repaired.
+    bool m_putOff = false;
+    std::vector<PackagedFile> m_putAside;
+    int m_foldersRepaired = 0;
+    bool m_foldersWereOpen = false; // a pass after the first: what it looks at was below an open folder
 };
 
 } // namespace helper

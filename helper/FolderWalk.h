@@ -16,8 +16,9 @@ namespace helper {
 // what she owns, and hard-link there files of others; so below it the walk follows no symbolic link, not
 // even one root owns, and the check changes no object that root owns or that has several hard links
 // (FileRepairer leaves such objects alone and reports them). A folder's trust is taken from what the walk
-// found, before any repair: a folder repaired in this run may still hold what someone moved in while it
-// was open to her, so what is below it waits for the next run.
+// found, before any repair. What was put off for that is looked at again in a pass of its own once the
+// folders above it have been repaired (FileRepairer::repairAll), with a new walk that finds them closed:
+// what running the repair again would do, without asking the user to.
 //
 // Elsewhere a link in a folder is followed only when root owns it, inside the installation (openInRoot);
 // a link in the last component of a path is never followed by anyone.

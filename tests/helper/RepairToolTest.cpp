@@ -423,8 +423,7 @@ TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
         "drwxr-xr-x root:root; \u201cvt-other\u201d: drwx------ root:root); it was left alone.";
     const auto leftIn = [](const std::string& file, const char* what, const char* folder) {
         return q(file) + " was not repaired: " + what + ", in " + q(folder) +
-               ", a folder users other than root can change, so it may not be what the package put there. "
-               "Repair the folders above it, then run the repair again.";
+               ", a folder users other than root can change, so it may not be what the package put there.";
     };
     const auto link = [](const std::string& file) {
         return q(file) + " should be a folder but is a symbolic link; it was left alone.";
@@ -486,15 +485,29 @@ TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
          [&](const std::string& r) { ::chmod((r + shadow).c_str(), 0666); },
          {modes(shadow, "-rw-r-----", "-rw-rw-rw-"), repaired(shadow)},
          {{shadow, 2u << 16 | 0640}}},
+        // Once the run has closed the folder, what it holds is looked at again, as a second run would.
         {"an access control list lets a user write a root folder",
          [](const std::string& r) {
              ::chmod((r + "/opt/loose/owner").c_str(), 0600);
              acl(r + "/opt/loose");
          },
          {modes("/opt/loose", "drwxr-xr-x", "drwxrwxr-x"), repaired("/opt/loose"),
-          modes("/opt/loose/owner", "-rw-r--r--", "-rw-------"),
-          leftIn("/opt/loose/owner", "root owns it", "/opt/loose")},
-         {{"/opt/loose/owner", 0600}}},
+          modes("/opt/loose/owner", "-rw-r--r--", "-rw-------"), repaired("/opt/loose/owner")},
+         {{"/opt/loose/owner", 0644}}},
+        // ... but gives no privileges back there: anyone could have put any program under that name.
+        {"root's folder opened by accident",
+         [](const std::string& r) {
+             ::chmod((r + "/opt/loose").c_str(), 0777);
+             ::chmod((r + "/opt/loose/suid").c_str(), 0755);
+         },
+         {modes("/opt/loose", "drwxr-xr-x", "drwxrwxrwx"), repaired("/opt/loose"),
+          modes("/opt/loose/suid", "-rwsr-xr-x", "-rwxr-xr-x"),
+          q("/opt/loose/suid") +
+              " was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
+              "capabilities), and a folder above it was open to users other than root until "
+              "this run closed it, so others could have changed its content. Reinstall the "
+              "package \u201cvt-m2\u201d."},
+         {{"/opt/loose", 0755}, {"/opt/loose/suid", 0755}}},
         {"what %verify leaves out is left alone",
          [](const std::string& r) {
              ::chmod((r + "/opt/loose/mode").c_str(), 0600);

@@ -46,15 +46,21 @@ for library in 'libc6' 'libstdc\+\+6' 'libqt6core6.*' 'libqt6gui6.*' 'libqt6widg
     grep -Eqx "$library" <<<"$names" || fail "Depends names no $library: '$depends'"
 done
 
+# apt's hook is a configuration file the administrator may change; purging removes varnel-repair's store.
+dpkg-deb --info "$deb" conffiles 2>/dev/null | grep -qx /etc/apt/apt.conf.d/99varnel-receipts ||
+    fail "the apt hook is no conffile"
+dpkg-deb --info "$deb" postrm 2>/dev/null | grep -q 'rm -rf /var/lib/varnel' || fail "purging keeps /var/lib/varnel"
+
 # The contents: regular files exactly as listed, under /usr, root's, programs 755 and data 644.
 contents=$(dpkg-deb --contents "$deb")
-expected=$(sed -e '/^#/d' -e '/^$/d' -e "s/@ID@/$id/g" -e 's|^|./usr/|' "$here/installed-files.txt" | sort)
+expected=$(sed -e '/^#/d' -e '/^$/d' -e "s/@ID@/$id/g" -e 's|^\([^/]\)|./usr/\1|' -e 's|^/|./|' \
+    "$here/installed-files.txt" | sort)
 actual=$(awk '$1 !~ /^d/ { print $6 }' <<<"$contents" | sort)
 if [ "$expected" != "$actual" ]; then
     fail "package files differ from installed-files.txt (< expected, > packaged):"
     diff <(echo "$expected") <(echo "$actual") || true
 fi
-awk '$6 !~ /^\.\/usr\// && $6 != "./" { print "FAIL: outside /usr: " $6; bad = 1 }
+awk '$6 !~ /^\.\/usr\// && $6 !~ /^\.\/etc\/(apt\/(apt\.conf\.d\/.*)?)?$/ && $6 != "./" { print "FAIL: outside /usr: " $6; bad = 1 }
      $2 != "root/root" { print "FAIL: not root'\''s: " $6; bad = 1 }
      $1 ~ /^-/ && $6 ~ /\/(bin|libexec)\// && $1 != "-rwxr-xr-x" { print "FAIL: not 755: " $6; bad = 1 }
      $1 ~ /^-/ && $6 !~ /\/(bin|libexec)\// && $1 != "-rw-r--r--" { print "FAIL: not 644: " $6; bad = 1 }

@@ -38,6 +38,19 @@ TEST(ProgressChunk, ReadsPercentEndAndMessageOfEveryList) {
         {percent("1e300"), {{none, false, {}}}},
         // Several lists in one chunk, each read in order; one cut off by the end of the chunk yields nothing.
         {percent("10") + percent("20") + percent("30").left(60), {{10, false, {}}, {20, false, {}}}},
+        // What the tool does not write is read by the full reader: the same rules, the same result.
+        {xmlList(
+             QStringLiteral("<key>PercentComplete</key><integer>55</integer><key>End</key><real>nan</real>")),
+         {{55, false, {}}}},
+        {xmlList(QStringLiteral("<key>PercentComplete</key><real>10</real><key>When</key><date>soon</date>")),
+         {}},
+        {xmlList(QStringLiteral(
+             "<key>PercentComplete</key><real>10</real><key>PercentComplete</key><real>20</real>")),
+         {{20, false, {}}}},
+        // The text is decoded already: a declared encoding changes nothing.
+        {QStringLiteral("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><dict><key>Message</key>"
+                        "<string>\u201cx\u201d</string></dict></plist>"),
+         {{none, false, QStringLiteral("\u201cx\u201d")}}},
         {QStringLiteral("\uFFFD\uFFFD not a property list"), {}},
         {QStringLiteral(
              "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><real>5</real></array></plist>"),
@@ -75,6 +88,9 @@ TEST(ProgressStream, HoldsBackABoundedAmountAndForgetsItForANewRun) {
     // An unfinished list longer than the bound is dropped; the stream goes on with the next one.
     EXPECT_TRUE(reader.read(QStringLiteral("<?xml ") + QString(ProgressStream::kMaxHeldBack, u'x')).empty());
     EXPECT_EQ(reader.read(percent("40")), (std::vector<ProgressReading>{{40, false, {}}}));
+
+    // However long a chunk is, every list in it is read: a window far behind its tool loses nothing.
+    EXPECT_EQ(reader.read(QString(9 * 1024 * 1024, u' ') + percent("45")).size(), 1u);
 
     // Old-style lists are read as the chunk holds them.
     EXPECT_EQ(reader.read(QStringLiteral("{ PercentComplete = 50; }")),
