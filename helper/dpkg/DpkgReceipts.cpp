@@ -87,11 +87,11 @@ bool folderRootOnly(int rootFd, const std::string& path, std::unordered_map<std:
     return known[folder] = rootOnly;
 }
 
-std::vector<DebEntry> currentEntries(int rootFd, int infoFd, const InstalledPackage& package,
+std::vector<DebEntry> currentEntries(int rootFd, const InfoFolder& info, const InstalledPackage& package,
                                      const AccountDatabase& accounts,
                                      const std::unordered_map<std::string, Diversion>& diversions,
                                      std::unordered_map<std::string, bool>& rootOnlyFolders) {
-    const auto listed = listedPaths(infoFd, infoPrefix(infoFd, package));
+    const auto listed = info.listedPaths(info.prefix(package));
     std::vector<std::string> paths;
     for (const std::string& path : listed) {
         const auto diversion = diversions.find(path);
@@ -170,13 +170,12 @@ bool recordPermissions(int rootFd, std::vector<std::string>& recorded, std::stri
             for (Diversion& diversion : parseDiversions(*text))
                 diversions[diversion.from] = std::move(diversion);
         std::unordered_map<std::string, bool> rootOnlyFolders;
-        const UniqueFd infoFd = openInRoot(rootFd, "var/lib/dpkg/info", true);
+        const InfoFolder info(rootFd);
         for (const InstalledPackage& package : parseStatus(*status, &refused)) {
             const auto it = configured.find({package.name, package.architecture});
             if (it == configured.end() || it->second != package.version)
                 continue;
-            const auto entries =
-                currentEntries(rootFd, infoFd.get(), package, accounts, diversions, rootOnlyFolders);
+            const auto entries = currentEntries(rootFd, info, package, accounts, diversions, rootOnlyFolders);
             if (!store->writeEntries("receipt", package.name, package.version, package.architecture,
                                      entries)) {
                 failure = "the receipt of " + describePackage(package) + " could not be written";

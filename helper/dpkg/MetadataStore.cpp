@@ -15,6 +15,8 @@ namespace helper::dpkg {
 namespace {
 
 constexpr std::string_view kMagic = "varnel-dpkg 1 ";
+constexpr std::string_view kBundleMagic = "varnel-dpkg-bundle 1\n";
+constexpr size_t kMaxBundleSize = 1u << 30;
 
 // Opens (and creates when asked) the folder `name` in `parent`, never through a link; only when it is
 // ours and nobody else may write it (`privateMode`: nobody else may read it either).
@@ -116,9 +118,9 @@ std::string MetadataStore::fileName(std::string_view package, std::string_view v
     return name;
 }
 
-bool MetadataStore::writeEntries(std::string_view kind, std::string_view package, std::string_view version,
-                                 std::string_view architecture, const std::vector<DebEntry>& entries) const {
-    std::string text(kMagic);
+std::string MetadataStore::record(std::string_view kind, std::string_view package, std::string_view version,
+                                  std::string_view architecture, const std::vector<DebEntry>& entries) {
+    std::string text;
     const auto field = [&text](std::string_view value) {
         text += value;
         text += '\0';
@@ -136,16 +138,13 @@ bool MetadataStore::writeEntries(std::string_view kind, std::string_view package
         field(entry.group);
         field(entry.path);
     }
-    return writeFile(fileName(package, version, architecture), text);
+    return text;
 }
 
-bool MetadataStore::readEntries(std::string_view kind, std::string_view package, std::string_view version,
-                                std::string_view architecture, std::vector<DebEntry>& entries) const {
+bool MetadataStore::parseRecord(std::string_view rest, std::string_view kind, std::string_view package,
+                                std::string_view version, std::string_view architecture,
+                                std::vector<DebEntry>& entries) {
     entries.clear();
-    const auto text = readFile(fileName(package, version, architecture));
-    if (!text || std::string_view(*text).substr(0, kMagic.size()) != kMagic)
-        return false;
-    std::string_view rest = std::string_view(*text).substr(kMagic.size());
     std::string_view value;
     for (const std::string_view expected : {kind, package, version, architecture})
         if (!takeField(rest, value) || value != expected)
@@ -174,6 +173,73 @@ bool MetadataStore::readEntries(std::string_view kind, std::string_view package,
     if (!rest.empty())
         return entries.clear(), false;
     return true;
+}
+
+bool MetadataStore::writeEntries(std::string_view kind, std::string_view package, std::string_view version,
+                                 std::string_view architecture, const std::vector<DebEntry>& entries) const {
+    return writeFile(fileName(package, version, architecture),
+                     std::string(kMagic) + record(kind, package, version, architecture, entries));
+}
+
+bool MetadataStore::readEntries(std::string_view kind, std::string_view package, std::string_view version,
+                                std::string_view architecture, std::vector<DebEntry>& entries) const {
+    entries.clear();
+    const auto text = readFile(fileName(package, version, architecture));
+    return text && std::string_view(*text).substr(0, kMagic.size()) == kMagic &&
+           parseRecord(std::string_view(*text).substr(kMagic.size()), kind, package, version, architecture,
+                       entries);
+}
+
+std::string EntryBundle::start() {
+    return std::string(kBundleMagic);
+}
+
+void EntryBundle::append(std::string& text, std::string_view record) {
+    text += std::to_string(record.size());
+    text += '\0';
+    text += record;
+}
+
+EntryBundle EntryBundle::read(const MetadataStore& store, const std::string& name) {
+    EntryBundle bundle;
+    auto text = store.readFile(name, kMaxBundleSize);
+    if (!text || std::string_view(*text).substr(0, kBundleMagic.size()) != kBundleMagic)
+        return bundle;
+    bundle.m_text = std::make_unique<const std::string>(std::move(*text));
+    std::string_view rest = std::string_view(*bundle.m_text).substr(kBundleMagic.size());
+    std::string_view length;
+    while (takeField(rest, length)) {
+        size_t size = 0;
+        if (std::from_chars(length.data(), length.data() + length.size(), size).ptr !=
+                length.data() + length.size() ||
+            length.empty() || size > rest.size())
+            break;
+        const std::string_view record = rest.substr(0, size);
+        rest.remove_prefix(size);
+        // Its key: the kind, package, version and architecture fields with their terminators.
+        size_t keyEnd = 0;
+        for (int field = 0; field < 4 && keyEnd != std::string_view::npos; ++field) {
+            keyEnd = record.find('\0', keyEnd);
+            keyEnd = keyEnd == std::string_view::npos ? keyEnd : keyEnd + 1;
+        }
+        if (keyEnd != std::string_view::npos)
+            bundle.m_records.emplace(record.substr(0, keyEnd), record);
+    }
+    return bundle;
+}
+
+std::optional<std::string_view> EntryBundle::find(std::string_view kind, std::string_view package,
+                                                  std::string_view version, std::string_view architecture,
+                                                  std::vector<DebEntry>& entries) const {
+    entries.clear();
+    std::string key;
+    for (const std::string_view field : {kind, package, version, architecture})
+        key.append(field).push_back('\0');
+    const auto it = m_records.find(key);
+    if (it == m_records.end() ||
+        !MetadataStore::parseRecord(it->second, kind, package, version, architecture, entries))
+        return std::nullopt;
+    return it->second;
 }
 
 } // namespace helper::dpkg

@@ -235,39 +235,59 @@ TEST_F(DpkgRoot, EveryRuleFromRealArchivesThenFromTheCacheAlone) {
 TEST_F(DpkgRoot, ACacheEntryNotToBelieveIsIgnored) {
     read();
     fs::remove_all(m_root / "var/cache/apt/archives");
-    const fs::path entry = m_root / "var/lib/varnel/cache/vt-gz_1.0_amd64";
+    const fs::path entry = m_root / "var/lib/varnel/cache/packages";
     ASSERT_TRUE(fs::exists(entry));
     EXPECT_EQ(fs::status(m_root / "var/lib/varnel/cache").permissions(), fs::perms::owner_all);
     const std::string good = fileText(entry);
-    const std::vector<std::pair<const char*, std::function<void()>>> spoilers = {
-        {"cut short", [&] { writeFile(entry, good.substr(0, good.size() - 3), 0600); }},
+    const auto edited = [&](std::string_view from, std::string_view to) {
+        std::string bad = good;
+        bad.replace(bad.find(from), from.size(), to);
+        writeFile(entry, bad, 0600);
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> spoil;
+        bool othersStand; // vt-core's record, before vt-gz's in the file
+    };
+    const std::vector<Row> rows = {
+        {"cut short", [&] { writeFile(entry, good.substr(0, good.size() - 3), 0600); }, true},
         {"another version inside",
          [&] {
-             fs::copy_file(m_root / "var/lib/varnel/cache/vt-core_1%3a1.0-1_amd64", entry,
-                           fs::copy_options::overwrite_existing);
-         }},
-        {"someone else's", [&] { writeFile(entry, good, 0600), ::chown(entry.c_str(), 1000, 1000); }},
-        {"readable by others", [&] { writeFile(entry, good, 0644); }},
-        {"in a folder someone else owns",
-         [&] { writeFile(entry, good, 0600), ::chown(entry.parent_path().c_str(), 1000, 0); }},
-        {"a link to a good one",
-         [&] { fs::remove(entry), fs::create_symlink("vt-core_1%3a1.0-1_amd64", entry); }},
-        {"a mode the archive cannot hold",
+             edited(std::string("vt-gz\0001.0\0", 10), {"vt-gz\0001.1\0", 10});
+         },
+         true},
+        {"another kind inside",
          [&] {
-             std::string bad = good;
-             bad.replace(bad.find("100640"), 6, "160640");
-             writeFile(entry, bad, 0600);
-         }},
+             edited(std::string("cache\0vt-gz", 11), {"recpt\0vt-gz", 11});
+         },
+         true},
+        {"a length past the end",
+         [&] {
+             edited(std::string("\0cache\0vt-gz", 12), {"9\0cache\0vt-gz", 13});
+         },
+         true},
+        {"someone else's", [&] { writeFile(entry, good, 0600), ::chown(entry.c_str(), 1000, 1000); }, false},
+        {"readable by others", [&] { writeFile(entry, good, 0644); }, false},
+        {"in a folder someone else owns",
+         [&] { writeFile(entry, good, 0600), ::chown(entry.parent_path().c_str(), 1000, 0); }, false},
+        {"a link to a good one",
+         [&] { writeFile(entry.string() + ".good", good, 0600), fs::create_symlink("packages.good", entry); },
+         false},
+        {"a mode the archive cannot hold", [&] { edited("100640", "160640"); }, true},
     };
-    for (const auto& [name, spoil] : spoilers) {
-        SCOPED_TRACE(name);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         fs::remove(entry);
         ASSERT_EQ(::chown(entry.parent_path().c_str(), 0, 0), 0);
-        spoil();
+        row.spoil();
         const DpkgListing listing = read();
-        EXPECT_NE(std::find(listing.notCompared.begin(), listing.notCompared.end(), "vt-gz:amd64 1.0"),
-                  listing.notCompared.end());
+        const auto compared = [&](const char* package) {
+            return std::find(listing.notCompared.begin(), listing.notCompared.end(), package) ==
+                   listing.notCompared.end();
+        };
+        EXPECT_FALSE(compared("vt-gz:amd64 1.0"));
         EXPECT_FALSE(byPath(listing).count({"vt-gz", "/opt/vt-gz/file"}));
+        EXPECT_EQ(compared("vt-core:amd64 1:1.0-1"), row.othersStand);
     }
 }
 
