@@ -17,15 +17,14 @@ constexpr int kMaxMembers = 64; // a .deb has three, plus the odd "_"-prefixed e
 
 using Archive = std::unique_ptr<archive, decltype(&archive_read_free)>;
 
-struct InnerSource {
-    archive* outer;
-    char buffer[65536];
-};
-
-la_ssize_t readFromOuter(archive*, void* data, const void** block) {
-    auto* source = static_cast<InnerSource*>(data);
-    *block = source->buffer;
-    return archive_read_data(source->outer, source->buffer, sizeof source->buffer);
+// data.tar's bytes straight from the outer archive's blocks, without a copy.
+la_ssize_t readFromOuter(archive*, void* outer, const void** block) {
+    size_t size = 0;
+    la_int64_t offset = 0;
+    const int status = archive_read_data_block(static_cast<archive*>(outer), block, &size, &offset);
+    if (status == ARCHIVE_EOF)
+        return 0;
+    return status < ARCHIVE_WARN ? -1 : static_cast<la_ssize_t>(size);
 }
 
 std::string describe(archive* a, std::string_view what) {
@@ -37,6 +36,15 @@ std::string describe(archive* a, std::string_view what) {
 std::string memberPath(std::string_view name) {
     if (name.empty() || name[0] == '/')
         return {};
+    // What dpkg-deb writes ("./usr/bin/x", folders with a trailing '/') needs no more than its "." dropped.
+    if (name.size() > 2 && name.substr(0, 2) == "./") {
+        std::string_view rest = name.substr(1);
+        if (rest.back() == '/')
+            rest.remove_suffix(1);
+        if (rest.find("//") == std::string_view::npos && rest.find("/.") == std::string_view::npos &&
+            rest.size() > 1)
+            return std::string(rest);
+    }
     return normalisePath(std::string("/").append(name));
 }
 
@@ -57,13 +65,12 @@ bool readDataTar(archive* outer, const DebLimits& limits, std::vector<DebEntry>&
     archive_read_support_filter_bzip2(inner.get());
     archive_read_support_filter_lzma(inner.get());
     archive_read_support_filter_none(inner.get());
-    auto source = std::make_unique<InnerSource>();
-    source->outer = outer;
-    if (archive_read_open(inner.get(), source.get(), nullptr, readFromOuter, nullptr) != ARCHIVE_OK) {
+    if (archive_read_open(inner.get(), outer, nullptr, readFromOuter, nullptr) != ARCHIVE_OK) {
         error = describe(inner.get(), "data.tar");
         return false;
     }
-    std::unordered_map<std::string, size_t> files; // path → index in entries, for hard links
+    std::unordered_map<std::string, size_t> files; // path → index in entries, once a hard link needs it
+    bool indexed = false;
     size_t count = 0;
     for (;;) {
         archive_entry* entry = nullptr;
@@ -90,6 +97,13 @@ bool readDataTar(archive* outer, const DebLimits& limits, std::vector<DebEntry>&
             return false;
         }
         if (const char* target = archive_entry_hardlink(entry)) {
+            if (!indexed) {
+                files.reserve(entries.size());
+                for (size_t i = 0; i < entries.size(); ++i)
+                    if (S_ISREG(entries[i].mode))
+                        files.emplace(entries[i].path, i);
+                indexed = true;
+            }
             const auto it = files.find(memberPath(target));
             if (it == files.end()) {
                 error = "data.tar links " + path + " to a file it does not hold before: " + target;
@@ -103,7 +117,7 @@ bool readDataTar(archive* outer, const DebLimits& limits, std::vector<DebEntry>&
         const unsigned type = archive_entry_filetype(entry);
         if ((type != AE_IFREG && type != AE_IFDIR) || path == "/")
             continue;
-        if (type == AE_IFREG)
+        if (type == AE_IFREG && indexed)
             files.emplace(path, entries.size());
         entries.push_back({std::move(path), type | (archive_entry_perm(entry) & 07777u),
                            ownerName(archive_entry_uname(entry), archive_entry_uid(entry)),

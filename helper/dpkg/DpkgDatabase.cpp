@@ -285,10 +285,16 @@ std::unordered_set<std::string> InfoFolder::listedPaths(const std::string& prefi
     if (!text)
         return paths;
     std::string_view rest = *text;
+    paths.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1);
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
-        std::string path = normalisePath(rest.substr(0, end));
+        const std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        // What dpkg writes is already normal ("/." aside); anything else is normalised.
+        const bool normal = line.size() > 1 && line[0] == '/' && line.back() != '/' &&
+                            line.find("//") == std::string_view::npos &&
+                            line.find("/.") == std::string_view::npos;
+        std::string path = normal ? std::string(line) : normalisePath(line);
         if (path.size() > 1)
             paths.insert(std::move(path));
     }
@@ -390,6 +396,10 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
     if (shared.cache && options.writeCache && cache != shared.cached.text())
         shared.cache->writeFile(kCacheFile, cache); // when it cannot, the next run reads the archives again
 
+    size_t total = 0;
+    for (const PackageResult& result : results)
+        total += result.files.size();
+    listing.files.reserve(total);
     for (size_t i = 0; i < packages.size(); ++i) {
         PackageResult& result = results[i];
         if (!result.compared)
