@@ -127,8 +127,12 @@ bool readDataTar(archive* outer, const DebLimits& limits, std::vector<DebEntry>&
 
 } // namespace
 
-bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entries, std::string& error) {
-    entries.clear();
+namespace {
+
+// Walks the outer ar archive open on `fd` to the first member whose name starts with `prefix` and hands
+// the archive, positioned at it, to `read`; false, with `error`, when there is none or the archive is bad.
+template <typename Read>
+bool withMember(int fd, std::string_view prefix, std::string& error, Read read) {
     Archive outer(archive_read_new(), archive_read_free);
     archive_read_support_format_ar(outer.get());
     if (archive_read_open_fd(outer.get(), fd, 65536) != ARCHIVE_OK) {
@@ -139,7 +143,7 @@ bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entr
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(outer.get(), &entry);
         if (status == ARCHIVE_EOF) {
-            error = "the package holds no data.tar";
+            error = "the package holds no " + std::string(prefix);
             return false;
         }
         if (status < ARCHIVE_WARN) {
@@ -156,14 +160,81 @@ bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entr
             error = "not a Debian package: its first member is not debian-binary";
             return false;
         }
-        if (memberName.substr(0, 8) == "data.tar") {
-            if (readDataTar(outer.get(), limits, entries, error))
-                return true;
-            entries.clear();
+        if (memberName.substr(0, prefix.size()) == prefix)
+            return read(outer.get());
+        archive_read_data_skip(outer.get()); // a seek: the outer archive is a file
+    }
+}
+
+// The value of a field of a control file's text ("Version: 1.0" → "1.0"); empty when it has none.
+std::string controlField(std::string_view text, std::string_view field) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (line.size() > field.size() && line.substr(0, field.size()) == field &&
+            line[field.size()] == ':') {
+            std::string_view value = line.substr(field.size() + 1);
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+                value.remove_prefix(1);
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+                value.remove_suffix(1);
+            return std::string(value);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entries, std::string& error) {
+    entries.clear();
+    if (withMember(fd, "data.tar", error,
+                   [&](archive* outer) { return readDataTar(outer, limits, entries, error); }))
+        return true;
+    entries.clear();
+    return false;
+}
+
+bool readDebControl(int fd, DebControl& control, std::string& error) {
+    control = {};
+    return withMember(fd, "control.tar", error, [&](archive* outer) {
+        Archive inner(archive_read_new(), archive_read_free);
+        archive_read_support_format_tar(inner.get());
+        archive_read_support_format_gnutar(inner.get());
+        for (const auto filter : {archive_read_support_filter_gzip, archive_read_support_filter_xz,
+                                  archive_read_support_filter_zstd, archive_read_support_filter_none})
+            filter(inner.get());
+        if (archive_read_open(inner.get(), outer, nullptr, readFromOuter, nullptr) != ARCHIVE_OK) {
+            error = describe(inner.get(), "control.tar");
             return false;
         }
-        archive_read_data_skip(outer.get());
-    }
+        for (int count = 0; count < 1000; ++count) {
+            archive_entry* entry = nullptr;
+            const int status = archive_read_next_header(inner.get(), &entry);
+            if (status < ARCHIVE_WARN || status == ARCHIVE_EOF)
+                break;
+            const char* name = archive_entry_pathname(entry);
+            if (!name || memberPath(name) != "/control" || archive_entry_filetype(entry) != AE_IFREG)
+                continue;
+            constexpr size_t kMaxControl = 1u << 20;
+            std::string text(kMaxControl + 1, '\0');
+            size_t used = 0;
+            for (la_ssize_t n; used < text.size() && (n = archive_read_data(inner.get(), text.data() + used,
+                                                                            text.size() - used)) > 0;)
+                used += static_cast<size_t>(n);
+            if (used > kMaxControl) {
+                error = "its control file is over 1 MiB";
+                return false;
+            }
+            text.resize(used);
+            control = {controlField(text, "Package"), controlField(text, "Version"),
+                       controlField(text, "Architecture")};
+            return true;
+        }
+        error = describe(inner.get(), "control.tar holds no control file");
+        return false;
+    });
 }
 
 } // namespace helper::dpkg

@@ -25,4 +25,11 @@ struct DebLimits {
 // trusted either.
 bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entries, std::string& error);
 
+// What a package's control file says it is: its Package, Version and Architecture fields (empty where
+// it has none), from the control.tar inside the .deb open on `fd` (read from where the descriptor is).
+struct DebControl {
+    std::string package, version, architecture;
+};
+bool readDebControl(int fd, DebControl& control, std::string& error);
+
 } // namespace helper::dpkg

@@ -96,7 +96,7 @@ UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package
         MetadataStore::fileName(package.name, package.version, package.architecture) + ".deb";
     UniqueFd file = shared.archivesFd ? openRegularAt(shared.archivesFd.get(), path) : UniqueFd();
     if (!file)
-        return shared.options.fetchArchive ? shared.options.fetchArchive(package) : UniqueFd();
+        return shared.options.fetchArchive ? shared.options.fetchArchive(package, problem) : UniqueFd();
     struct stat st {};
     if (::fstat(file.get(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 022) != 0) {
         problem =

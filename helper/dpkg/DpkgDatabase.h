@@ -51,8 +51,9 @@ struct DpkgOptions {
     bool readReceipts = true;
     DebLimits limits;
     // Where an archive comes from when the apt cache lacks it: an open descriptor of exactly that version,
-    // or an empty one. Unset: the apt cache only. Called from several threads at once.
-    std::function<UniqueFd(const InstalledPackage&)> fetchArchive;
+    // or an empty one and why (one line, for the problems). Unset: the apt cache only. Called from several
+    // threads at once. For the running system, AptDownloader::fetch (AptDownload.h).
+    std::function<UniqueFd(const InstalledPackage&, std::string& problem)> fetchArchive;
 };
 
 // How far the reading is (0–100, never going back) and what it does; called from one thread at a time.

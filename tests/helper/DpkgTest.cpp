@@ -1,10 +1,12 @@
 // The dpkg backend on temporary roots holding a dpkg database written here and real .deb files built with
 // dpkg-deb (tests/helper/make-test-debs), and on hostile archives built with libarchive.
+#include "helper/dpkg/AptDownload.h"
 #include "helper/dpkg/DebArchive.h"
 #include "helper/dpkg/DpkgDatabase.h"
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -325,6 +327,60 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     EXPECT_EQ(file.mode, S_IFREG | 0640u);
     EXPECT_EQ(file.rule, Undo);
     EXPECT_EQ(records.at({"vt-other", "/usr/share/vt/shared"}).front().mode, S_IFREG | 0600u);
+}
+
+TEST_F(DpkgRoot, AptFetchesExactlyTheInstalledVersionOrSaysWhyNot) {
+    fs::remove(m_root / "var/cache/apt/archives/vt-gz_1.0_amd64.deb");
+    const std::string debs = kDebs + "/";
+    struct Row {
+        const char* name;
+        std::string script; // what the stand-in apt-get does when asked for vt-gz:amd64=1.0, in its folder
+        const char* problem;
+    };
+    const std::vector<Row> rows = {
+        {"the right archive", "cp " + debs + "vt-gz_1.0_amd64.deb .", nullptr},
+        {"fails", "exit 100", "apt-get could not download this version (status 100)"},
+        {"hangs, its output closed, a child running", "exec >/dev/null; sleep 60; exit 0",
+         "did not finish within the time for downloads (2 s)"},
+        {"another version under the name", "cp " + debs + "vt-ver_1.0_amd64.deb vt-gz_1.0_amd64.deb",
+         "fetched is vt-ver:amd64 1.0, not this version"},
+        {"a link", "ln -s " + debs + "vt-gz_1.0_amd64.deb .", "left no archive named vt-gz_1.0_amd64.deb"},
+    };
+    const fs::path aptGet = m_root / "apt-get";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A fixed environment, a root-only folder of its own, and exactly the version installed.
+        writeFile(aptGet,
+                  "#!/bin/sh\n[ -z \"$HOME\" ] && [ \"$(stat -c %a .)\" = 700 ] || exit 4\n"
+                  "[ \"$4 $5\" = \"download vt-gz:amd64=1.0\" ] || exit 3\n" +
+                      row.script + "\n",
+                  0755);
+        AptDownloader apt({aptGet, std::chrono::seconds(2)});
+        DpkgOptions options;
+        options.fetchArchive = [&](const InstalledPackage& package, std::string& problem) {
+            return apt.fetch(package, problem);
+        };
+        const auto start = std::chrono::steady_clock::now();
+        const DpkgListing listing = read(options);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        const bool compared = !row.problem;
+        EXPECT_EQ(byPath(listing).count({"vt-gz", "/opt/vt-gz/file"}), compared ? 1u : 0u);
+        EXPECT_EQ(std::count(listing.notCompared.begin(), listing.notCompared.end(), "vt-gz:amd64 1.0"),
+                  compared ? 0 : 1);
+        const auto problem =
+            std::find_if(listing.problems.begin(), listing.problems.end(),
+                         [](const std::string& p) { return p.rfind("vt-gz:amd64 1.0: ", 0) == 0; });
+        if (row.problem) {
+            ASSERT_NE(problem, listing.problems.end());
+            EXPECT_NE(problem->find(row.problem), std::string::npos) << *problem;
+        } else {
+            EXPECT_EQ(problem, listing.problems.end()) << *problem;
+        }
+        EXPECT_TRUE(std::any_of(listing.problems.begin(), listing.problems.end(), [](const std::string& p) {
+            return p.find("vt-missing:amd64 1.0: apt-get could not download this version (status 3)") == 0;
+        }));
+        fs::remove_all(m_root / "var/lib/varnel"); // the next row finds no cache
+    }
 }
 
 // A .deb written here: debian-binary, any extra members, then a plain data.tar of `members`.
