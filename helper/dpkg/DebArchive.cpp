@@ -119,9 +119,11 @@ bool readDataTar(archive* outer, const DebLimits& limits, std::vector<DebEntry>&
             continue;
         if (type == AE_IFREG && indexed)
             files.emplace(path, entries.size());
-        entries.push_back({std::move(path), type | (archive_entry_perm(entry) & 07777u),
+        entries.push_back({std::move(path),
+                           type | (archive_entry_perm(entry) & 07777u),
                            ownerName(archive_entry_uname(entry), archive_entry_uid(entry)),
-                           ownerName(archive_entry_gname(entry), archive_entry_gid(entry))});
+                           ownerName(archive_entry_gname(entry), archive_entry_gid(entry)),
+                           {}});
     }
 }
 

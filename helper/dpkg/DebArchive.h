@@ -10,6 +10,7 @@ struct DebEntry {
     std::string path;        // absolute and normalised ("./usr/bin/x" becomes "/usr/bin/x")
     unsigned mode = 0;       // S_IFREG or S_IFDIR with the permission bits
     std::string user, group; // names as the archive has them; "#<id>" where it has only a number
+    std::string capability;  // "cap_net_raw=ep" (receipts only: dpkg keeps no capabilities); empty for none
 };
 
 struct DebLimits {

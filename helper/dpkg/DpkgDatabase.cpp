@@ -183,6 +183,7 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
         file.mode = mode;
         file.user = std::move(*userName);
         file.group = std::move(*groupName);
+        file.capability = entry.capability;
         result.files.push_back(std::move(file));
     };
 

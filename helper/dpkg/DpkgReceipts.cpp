@@ -7,9 +7,11 @@
 #include "helper/dpkg/MetadataStore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <map>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -110,9 +112,21 @@ std::vector<DebEntry> currentEntries(int rootFd, const InfoFolder& info, const I
         const auto name = [](std::string found, unsigned id) {
             return found == std::to_string(id) ? "#" + found : found;
         };
+        // Its capabilities as well: a receipt vouches for them; one it cannot read or state is no receipt.
+        std::string capability;
+        if (S_ISREG(st.st_mode)) {
+            char fdPath[32], raw[64];
+            const ssize_t n = ::getxattr(descriptorPath(object.get(), fdPath).data(), "security.capability",
+                                         raw, sizeof raw);
+            const auto text = n >= 0 ? capabilityText(std::string_view(raw, static_cast<size_t>(n)))
+                                     : std::optional<std::string>(std::string());
+            if ((n < 0 && errno != ENODATA && errno != ENOTSUP) || !text)
+                continue;
+            capability = *text;
+        }
         entries.push_back({path, st.st_mode & (S_IFMT | 07777u),
                            name(accounts.userName(st.st_uid), st.st_uid),
-                           name(accounts.groupName(st.st_gid), st.st_gid)});
+                           name(accounts.groupName(st.st_gid), st.st_gid), std::move(capability)});
     }
     return entries;
 }
@@ -181,6 +195,7 @@ bool recordPermissions(int rootFd, std::vector<std::string>& recorded, std::stri
                 failure = "the receipt of " + describePackage(package) + " could not be written";
                 return false;
             }
+            store->removeOtherVersions(package.name, package.version, package.architecture);
             recorded.push_back(package.name + ":" + package.architecture);
         }
     }

@@ -37,6 +37,9 @@ public:
                      std::string_view architecture, std::vector<DebEntry>& entries) const;
     bool writeEntries(std::string_view kind, std::string_view package, std::string_view version,
                       std::string_view architecture, const std::vector<DebEntry>& entries) const;
+    // Removes the files of the package's other versions on that architecture (fileName's form).
+    void removeOtherVersions(std::string_view package, std::string_view version,
+                             std::string_view architecture) const;
 
     // One package version's entries as the store's files hold them (without the file's magic), and
     // back: false unless it holds exactly that kind, package, version and architecture and every entry

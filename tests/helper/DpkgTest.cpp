@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -24,6 +25,16 @@ namespace {
 constexpr auto Exact = PackagedFile::Rule::Exact;
 constexpr auto Undo = PackagedFile::Rule::UndoDamage;
 const std::string kDebs = VARNEL_TEST_DEBS;
+
+// A security.capability attribute: its magic word, then the words that follow, little-endian.
+std::string capability(uint32_t magic, std::vector<uint32_t> words) {
+    words.insert(words.begin(), magic);
+    std::string bytes;
+    for (const uint32_t word : words)
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes += static_cast<char>((word >> shift) & 0xFF);
+    return bytes;
+}
 
 std::string fileText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -301,12 +312,22 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     ASSERT_EQ(::chown((m_root / "opt/vt-gz").c_str(), 0, 4242), 0);
     ::chmod((m_root / "opt/vt-gz").c_str(), 0775);
     writeFile(m_root / "usr/share/vt/shared", "x", 0640);
+    // A capability a maintainer script gave (cap_net_raw, effective and permitted).
+    writeFile(m_root / "usr/lib/vt-gz/helper", "x", 0750);
+    const std::string netRaw = capability(0x02000001u, {1u << 13, 0, 0, 0});
+    ASSERT_EQ(::setxattr((m_root / "usr/lib/vt-gz/helper").c_str(), "security.capability", netRaw.data(),
+                         netRaw.size(), 0),
+              0);
     const std::string before = "2026-01-01 10:00:00 status installed vt-gz:amd64 0.9\n";
     writeFile(m_root / "var/log/dpkg.log", before);
     std::vector<std::string> recorded;
     std::string failure;
     ASSERT_TRUE(recordPermissions(m_fd, recorded, failure)) << failure;
     EXPECT_TRUE(recorded.empty()) << "the first recording takes nothing for the truth";
+    // Receipts of another version (to go), and of another package and another architecture (to stay).
+    const fs::path receipts = m_root / "var/lib/varnel/receipts";
+    for (const char* name : {"vt-gz_0.9_amd64", "vt-gz-tools_0.9_amd64", "vt-gz_0.9_i386"})
+        writeFile(receipts / name, "x", 0600);
 
     writeFile(m_root / "var/log/dpkg.log",
               before + "2026-01-02 10:00:00 status unpacked vt-other:all 2.0\n"
@@ -315,6 +336,8 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
                        "2026-01-02 10:00:03 status half-configured vt-other:all 2.0\n");
     ASSERT_TRUE(recordPermissions(m_fd, recorded, failure)) << failure;
     EXPECT_EQ(recorded, std::vector<std::string>{"vt-gz:amd64"});
+    EXPECT_FALSE(fs::exists(receipts / "vt-gz_0.9_amd64"));
+    EXPECT_TRUE(fs::exists(receipts / "vt-gz-tools_0.9_amd64") && fs::exists(receipts / "vt-gz_0.9_i386"));
     ASSERT_TRUE(recordPermissions(m_fd, recorded, failure)) << failure;
     EXPECT_TRUE(recorded.empty()) << "nothing configured since";
 
@@ -327,6 +350,29 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     EXPECT_EQ(file.mode, S_IFREG | 0640u);
     EXPECT_EQ(file.rule, Undo);
     EXPECT_EQ(records.at({"vt-other", "/usr/share/vt/shared"}).front().mode, S_IFREG | 0600u);
+    const PackagedFile& helper = records.at({"vt-gz", "/usr/lib/vt-gz/helper"}).front();
+    EXPECT_EQ(helper.mode, S_IFREG | 0750u);
+    EXPECT_EQ(helper.capability, "cap_net_raw=ep");
+    EXPECT_EQ(helper.rule, Exact);
+}
+
+TEST(DpkgText, CapabilityAttributesAsText) {
+    const struct {
+        std::string attribute;
+        std::optional<std::string> text;
+    } rows[] = {
+        {capability(0x02000001u, {1u << 13, 0, 0, 0}), "cap_net_raw=ep"},
+        {capability(0x01000000u, {1u << 12 | 1u << 13, 1u << 13}), "cap_net_admin=p cap_net_raw=ip"},
+        {capability(0x02000001u, {0, 0, 1u << 8, 1u << 9}), "cap_checkpoint_restore=ep 41=ei"},
+        {capability(0x02000000u, {0, 0, 0, 0}), ""},
+        {capability(0x03000001u, {1u, 0, 0, 0, 0}), "cap_chown=ep"},
+        {capability(0x03000001u, {1u, 0, 0, 0, 1000}), std::nullopt}, // another user namespace's
+        {capability(0x02000001u, {1u, 0, 0}), std::nullopt},          // cut short
+        {capability(0x04000000u, {1u, 0, 0, 0}), std::nullopt},       // an unknown revision
+        {capability(0x02000003u, {1u, 0, 0, 0}), std::nullopt},       // an unknown flag
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(capabilityText(row.attribute), row.text) << row.text.value_or("(none)");
 }
 
 TEST_F(DpkgRoot, AptFetchesExactlyTheInstalledVersionOrSaysWhyNot) {
