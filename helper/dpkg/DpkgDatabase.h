@@ -70,12 +70,11 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
 // Records receipts: owner, group, mode and capabilities (security.capability, as text) of the regular
 // files and folders of every package that var/log/dpkg.log says dpkg configured since the last recording
 // ("status installed <pkg>:<arch> <ver>" for the version installed now), in the root-only store
-// var/lib/varnel/receipts. The first recording
-// on a volume records no package, only where the log ends, so damage done before this tool was
-// installed is never taken for the truth. A path whose folder someone other than root may write is not
-// recorded (its data.tar value stays in force). `recorded` gets "name:architecture" of each package
-// recorded; the receipts of its other versions are removed. False, with `failure`, when the store or the
-// database could not be used.
+// var/lib/varnel/receipts. The first recording on a volume records no package, only where the log ends,
+// so damage done before this tool was installed is never taken for the truth. A path whose folder someone
+// other than root may write, or whose capability cannot be read, is not recorded (its data.tar value
+// stays in force). `recorded` gets "name:architecture" of each package recorded; the receipts of its
+// other versions are removed. False, with `failure`, when the store or the database could not be used.
 bool recordPermissions(int rootFd, std::vector<std::string>& recorded, std::string& failure);
 
 } // namespace helper::dpkg
