@@ -94,11 +94,11 @@ std::optional<std::string> accountName(std::string_view name, bool user, const A
 UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package, std::string& problem) {
     const std::string path =
         MetadataStore::fileName(package.name, package.version, package.architecture) + ".deb";
-    UniqueFd file = shared.archivesFd ? openRegularAt(shared.archivesFd.get(), path) : UniqueFd();
+    struct stat st {};
+    UniqueFd file = shared.archivesFd ? openRegularAt(shared.archivesFd.get(), path, &st) : UniqueFd();
     if (!file)
         return shared.options.fetchArchive ? shared.options.fetchArchive(package, problem) : UniqueFd();
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 022) != 0) {
+    if (st.st_uid != 0 || (st.st_mode & 022) != 0) {
         problem =
             describePackage(package) + ": /var/cache/apt/archives/" + path + " is not root's alone; not read";
         return {};
@@ -212,24 +212,30 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
 
 namespace {
 
-std::optional<std::string> readWhole(const UniqueFd& file, size_t maxSize) {
+// A regular file's whole text, as long as fstat says it is (`known`: what it said already).
+std::optional<std::string> readWhole(const UniqueFd& file, size_t maxSize,
+                                     const struct stat* known = nullptr) {
     struct stat st {};
-    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<size_t>(st.st_size) > maxSize)
+    if (known)
+        st = *known;
+    else if (!file || ::fstat(file.get(), &st) != 0)
         return std::nullopt;
-    std::string text;
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (!file || !S_ISREG(st.st_mode) || st.st_size < 0 || static_cast<size_t>(st.st_size) > maxSize)
+        return std::nullopt;
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(file.get(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 || text.size() + static_cast<size_t>(n) > maxSize)
+        if (n < 0)
             return std::nullopt;
         if (n == 0)
-            return text;
-        text.append(buffer, static_cast<size_t>(n));
+            break; // it shrank meanwhile
+        done += static_cast<size_t>(n);
     }
+    text.resize(done);
+    return text;
 }
 
 } // namespace
@@ -238,11 +244,13 @@ std::optional<std::string> readVolumeFile(int rootFd, std::string_view path, siz
     return readWhole(openFileInRoot(rootFd, path), maxSize);
 }
 
-UniqueFd openRegularAt(int folderFd, const std::string& name) {
+UniqueFd openRegularAt(int folderFd, const std::string& name, struct stat* found) {
     UniqueFd file(::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
+    if (found)
+        *found = st;
     return file;
 }
 
@@ -267,7 +275,9 @@ InfoFolder::InfoFolder(int rootFd) {
 std::optional<std::string> InfoFolder::read(const std::string& name, size_t maxSize) const {
     if (!m_fd || !has(name))
         return std::nullopt;
-    return readWhole(openRegularAt(m_fd.get(), name), maxSize);
+    struct stat st {};
+    const UniqueFd file = openRegularAt(m_fd.get(), name, &st);
+    return readWhole(file, maxSize, &st);
 }
 
 std::string InfoFolder::prefix(const InstalledPackage& package) const {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_set>
 
 namespace helper::dpkg {
@@ -18,8 +19,9 @@ namespace helper::dpkg {
 std::optional<std::string> readVolumeFile(int folderFd, std::string_view path, size_t maxSize);
 
 // A regular file named `name` (one component) in the folder open on folderFd, opened for reading without
-// following a link or blocking on a FIFO; an empty descriptor for anything else.
-UniqueFd openRegularAt(int folderFd, const std::string& name);
+// following a link or blocking on a FIFO (`found`: what fstat says of it); an empty descriptor for
+// anything else.
+UniqueFd openRegularAt(int folderFd, const std::string& name, struct stat* found = nullptr);
 
 // var/lib/dpkg/info, walked to and listed once, so that a package's files that are not there (most
 // maintainer scripts) cost no look-up each.
