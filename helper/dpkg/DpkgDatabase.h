@@ -6,10 +6,11 @@
 //
 // Where the values come from, per package (name, version and architecture as installed):
 //   1. a receipt recorded right after dpkg configured that version (recordPermissions); else
-//   2. this tool's metadata cache (var/lib/varnel/cache) of that version's data.tar; else
+//   2. this tool's metadata cache of that version's data.tar (var/lib/varnel/cache/packages: one file
+//      for every installed version, replaced whole once at the end of a run that learnt something); else
 //   3. the .deb of exactly that version in var/cache/apt/archives (or what DpkgOptions::fetchArchive
 //      hands over), read with libarchive, its headers only; the cache learns it.
-//   A package none of these covers is listed in notCompared, never guessed.
+//   A package none of these covers is listed in notCompared, never guessed, and problems say why.
 // Only paths the package's info/<package>.list still holds count (another package may have taken a file
 // over); a diverted path is yielded where dpkg-divert moved it.
 //
