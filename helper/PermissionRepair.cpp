@@ -4,6 +4,7 @@
 #include "helper/FileRepairer.h"
 #include "helper/PathResolver.h"
 #include "helper/RpmDatabase.h"
+#include "helper/dpkg/AptDownload.h"
 #include "helper/dpkg/DpkgDatabase.h"
 
 #include <algorithm>
@@ -188,9 +189,18 @@ int PermissionRepair::runDpkg(int rootFd) {
         }
         written = progress(percent / 2.0) && written;
     };
+    // For the running system apt fetches what its cache lacks, exactly the installed version, in a time
+    // bound; a volume of another system is read from its own cache alone.
+    dpkg::DpkgOptions options = m_dpkgOptions;
+    std::optional<dpkg::AptDownloader> apt;
+    if (m_volume == "/" && !options.fetchArchive) {
+        apt.emplace();
+        options.fetchArchive = [&apt](const dpkg::InstalledPackage& package, std::string& problem) {
+            return apt->fetch(package, problem);
+        };
+    }
     std::string failure;
-    std::optional<dpkg::DpkgListing> listing =
-        dpkg::readDpkgDatabase(rootFd, m_dpkgOptions, reading, &failure);
+    std::optional<dpkg::DpkgListing> listing = dpkg::readDpkgDatabase(rootFd, options, reading, &failure);
     if (!listing)
         return fail(kFailed, "cannot read the dpkg database of " + m_volume + ": " + failure +
                                  "; nothing was changed");
@@ -199,7 +209,7 @@ int PermissionRepair::runDpkg(int rootFd) {
     // A package whose installed version's values could not be had is named, never guessed at.
     for (const std::string& package : listing->notCompared)
         written = reporter.message("Could not compare the package " + PlistReporter::quoted(package) +
-                                   ": no archive or record of its installed version was found.") &&
+                                   ": no archive or record of its installed version could be had.") &&
                   written;
     if (!listing->notCompared.empty())
         written = reporter.message(std::to_string(listing->notCompared.size()) + " of " +
