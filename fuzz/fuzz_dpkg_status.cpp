@@ -1,6 +1,7 @@
-// dpkg's database texts (status, statoverride, diversions, maintainer scripts, dpkg.log lines) on
-// arbitrary bytes. Besides the sanitizers, it checks what the readers promise: names, versions and
-// architectures only in dpkg's alphabets (they become file names), every path absolute and normalised.
+// dpkg's database texts (status, statoverride, diversions, maintainer scripts, dpkg.log lines) and file
+// capability attributes on arbitrary bytes. Besides the sanitizers, it checks what the readers promise:
+// names, versions and architectures only in dpkg's alphabets (they become file names), every path
+// absolute and normalised, capability text in the alphabet receipts accept.
 #include "helper/dpkg/DpkgText.h"
 
 #include <cstddef>
@@ -43,5 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ConfiguredLine line;
     if (parseConfiguredLine(text, line))
         check(validPackageName(line.name) && validVersion(line.version));
+    // A capability attribute's text holds only names, digits, '_', ',', '=' and ' ' (receipts store it).
+    if (const auto capability = capabilityText(text))
+        for (const char c : *capability)
+            check((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == ',' || c == '=' ||
+                  c == ' ');
     return 0;
 }

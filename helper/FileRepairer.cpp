@@ -265,9 +265,16 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         return leaveAlone(path, "changed while it was being checked; it was left alone.");
 
     if (type == S_IFREG) {
+        // Privileges are given when the change sets a set-ID bit the file lacks now, or when it changes
+        // the owner or group of a file that is to keep set-ID bits or a capability (the kernel drops them
+        // with the change, and they are put back). Taking write bits away from a file that has its
+        // privileges already gives nothing: leaving it writable would be the harm.
         std::vector<char> capability;
-        const bool privileged = (target.mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
-                                !readCapability(fd.get(), capability) || !capability.empty();
+        const bool ownerChanges = target.uid != now.st_uid || target.gid != now.st_gid;
+        const bool privileged =
+            (target.mode & (S_ISUID | S_ISGID) & ~now.st_mode) ||
+            (ownerChanges && ((target.mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
+                              !readCapability(fd.get(), capability) || !capability.empty()));
         // A pass after the first looks at what a folder open to others held: whoever could write there
         // could have put any program of the volume under this name, so privileges are not given back.
         const std::string refusal =

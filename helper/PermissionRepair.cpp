@@ -6,6 +6,7 @@
 #include "helper/PlistReporter.h"
 #include "helper/Reporter.h"
 #include "helper/RpmDatabase.h"
+#include "helper/dpkg/AptDownload.h"
 #include "helper/dpkg/DpkgDatabase.h"
 
 #include <algorithm>
@@ -193,8 +194,17 @@ int PermissionRepair::runDpkg(int rootFd) {
         }
         written = progress(percent / 2.0) && written;
     };
-    std::string failure;
+    // For the running system apt fetches what its cache lacks, exactly the installed version, in a time
+    // bound; a volume of another system is read from its own cache alone.
     dpkg::DpkgOptions options = m_dpkgOptions;
+    std::optional<dpkg::AptDownloader> apt;
+    if (m_volume == "/" && !options.fetchArchive) {
+        apt.emplace();
+        options.fetchArchive = [&apt](const dpkg::InstalledPackage& package, std::string& problem) {
+            return apt->fetch(package, problem);
+        };
+    }
+    std::string failure;
     options.writeCache = options.writeCache && !m_checkOnly; // a check leaves the volume as it found it
     std::optional<dpkg::DpkgListing> listing = dpkg::readDpkgDatabase(rootFd, options, reading, &failure);
     if (!listing)
@@ -205,7 +215,7 @@ int PermissionRepair::runDpkg(int rootFd) {
     // A package whose installed version's values could not be had is named, never guessed at.
     for (const std::string& package : listing->notCompared)
         written = m_reporter.message("Could not compare the package " + PlistReporter::quoted(package) +
-                                     ": no archive or record of its installed version was found.") &&
+                                     ": no archive or record of its installed version could be had.") &&
                   written;
     if (!listing->notCompared.empty())
         written = m_reporter.message(std::to_string(listing->notCompared.size()) + " of " +

@@ -10,6 +10,7 @@ struct DebEntry {
     std::string path;        // absolute and normalised ("./usr/bin/x" becomes "/usr/bin/x")
     unsigned mode = 0;       // S_IFREG or S_IFDIR with the permission bits
     std::string user, group; // names as the archive has them; "#<id>" where it has only a number
+    std::string capability;  // "cap_net_raw=ep" (receipts only: dpkg keeps no capabilities); empty for none
 };
 
 struct DebLimits {
@@ -24,5 +25,12 @@ struct DebLimits {
 // component, or links to a file the archive did not hold before: half of a doubtful archive is not
 // trusted either.
 bool readDebEntries(int fd, const DebLimits& limits, std::vector<DebEntry>& entries, std::string& error);
+
+// What a package's control file says it is: its Package, Version and Architecture fields (empty where
+// it has none), from the control.tar inside the .deb open on `fd` (read from where the descriptor is).
+struct DebControl {
+    std::string package, version, architecture;
+};
+bool readDebControl(int fd, DebControl& control, std::string& error);
 
 } // namespace helper::dpkg

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <set>
@@ -26,24 +27,30 @@ constexpr size_t kMaxStatusSize = 512u << 20;
 constexpr size_t kMaxListSize = 256u << 20;
 constexpr size_t kMaxScriptSize = 4u << 20;
 constexpr const char* kScripts[] = {"preinst", "postinst", "prerm", "postrm", "config", "triggers"};
+constexpr std::string_view kCacheKind = "cache";
+const std::string kCacheFile = "packages"; // var/lib/varnel/cache/packages: every package version's entries
 constexpr const char* kMergedFolders[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/libo32"};
 
 // What every package's reading shares, read once before the threads start.
 struct Shared {
     int rootFd;
-    UniqueFd infoFd, archivesFd; // var/lib/dpkg/info and var/cache/apt/archives, walked to once
+    InfoFolder info;
+    UniqueFd archivesFd; // var/cache/apt/archives, walked to once
     const DpkgOptions& options;
     AccountDatabase accounts;
     std::unordered_map<std::string, StatOverride> overrides; // by path
     std::unordered_map<std::string, Diversion> diversions;   // by diverted-from path
     std::set<std::string> mergedLinks;                       // "/bin" etc. where the volume links them
     std::optional<MetadataStore> cache, receipts;
+    EntryBundle cached; // the cache's records as the run began
 };
 
 struct PackageResult {
     std::vector<PackagedFile> files;
     std::vector<std::string> problems;
     bool compared = false;
+    std::string_view cachedRecord; // data.tar's entries as the cache had them
+    std::string newRecord;         // or as read from the archive now, for the cache to learn
 };
 
 // Whether a path is where merged-/usr systems keep their files: /usr and the folders linked into it.
@@ -87,11 +94,11 @@ std::optional<std::string> accountName(std::string_view name, bool user, const A
 UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package, std::string& problem) {
     const std::string path =
         MetadataStore::fileName(package.name, package.version, package.architecture) + ".deb";
-    UniqueFd file = shared.archivesFd ? openFileInRoot(shared.archivesFd.get(), path) : UniqueFd();
-    if (!file)
-        return shared.options.fetchArchive ? shared.options.fetchArchive(package) : UniqueFd();
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 022) != 0) {
+    UniqueFd file = shared.archivesFd ? openRegularAt(shared.archivesFd.get(), path, &st) : UniqueFd();
+    if (!file)
+        return shared.options.fetchArchive ? shared.options.fetchArchive(package, problem) : UniqueFd();
+    if (st.st_uid != 0 || (st.st_mode & 022) != 0) {
         problem =
             describePackage(package) + ": /var/cache/apt/archives/" + path + " is not root's alone; not read";
         return {};
@@ -102,10 +109,13 @@ UniqueFd openCachedArchive(const Shared& shared, const InstalledPackage& package
 // data.tar's entries of the installed version, from the cache or else from the archive (which the cache
 // then learns); false when neither is there or the archive was refused.
 bool archiveEntries(const Shared& shared, const InstalledPackage& package, std::vector<DebEntry>& entries,
-                    std::vector<std::string>& problems) {
-    if (shared.cache && shared.options.readCache &&
-        shared.cache->readEntries("cache", package.name, package.version, package.architecture, entries))
+                    PackageResult& result) {
+    std::vector<std::string>& problems = result.problems;
+    if (const auto record =
+            shared.cached.find(kCacheKind, package.name, package.version, package.architecture, entries)) {
+        result.cachedRecord = *record;
         return true;
+    }
     std::string problem;
     const UniqueFd archive = openCachedArchive(shared, package, problem);
     if (!archive) {
@@ -118,7 +128,8 @@ bool archiveEntries(const Shared& shared, const InstalledPackage& package, std::
         return false;
     }
     if (shared.cache && shared.options.writeCache)
-        shared.cache->writeEntries("cache", package.name, package.version, package.architecture, entries);
+        result.newRecord =
+            MetadataStore::record(kCacheKind, package.name, package.version, package.architecture, entries);
     return true;
 }
 
@@ -128,16 +139,16 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
     const bool hasReceipt =
         shared.receipts &&
         shared.receipts->readEntries("receipt", package.name, package.version, package.architecture, receipt);
-    const bool hasArchive = archiveEntries(shared, package, archive, result.problems);
+    const bool hasArchive = archiveEntries(shared, package, archive, result);
     result.compared = hasReceipt || hasArchive;
     if (!result.compared)
         return result;
 
-    const std::string prefix = infoPrefix(shared.infoFd.get(), package);
-    const std::unordered_set<std::string> listed = listedPaths(shared.infoFd.get(), prefix);
+    const std::string prefix = shared.info.prefix(package);
+    const std::unordered_set<std::string> listed = shared.info.listedPaths(prefix);
     std::set<std::string> named;
     for (const char* script : kScripts)
-        if (const auto text = readVolumeFile(shared.infoFd.get(), prefix + "." + script, kMaxScriptSize))
+        if (const auto text = shared.info.read(prefix + "." + script, kMaxScriptSize))
             named.merge(scriptPaths(*text));
     const std::unordered_set<std::string> conffiles(package.conffiles.begin(), package.conffiles.end());
 
@@ -172,6 +183,7 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
         file.mode = mode;
         file.user = std::move(*userName);
         file.group = std::move(*groupName);
+        file.capability = entry.capability;
         result.files.push_back(std::move(file));
     };
 
@@ -198,44 +210,102 @@ PackageResult readPackage(const Shared& shared, const InstalledPackage& package)
 
 } // namespace
 
-std::optional<std::string> readVolumeFile(int rootFd, std::string_view path, size_t maxSize) {
-    const UniqueFd file = openFileInRoot(rootFd, path);
+namespace {
+
+// A regular file's whole text, as long as fstat says it is (`known`: what it said already).
+std::optional<std::string> readWhole(const UniqueFd& file, size_t maxSize,
+                                     const struct stat* known = nullptr) {
     struct stat st {};
-    if (!file || ::fstat(file.get(), &st) != 0 || static_cast<size_t>(st.st_size) > maxSize)
+    if (known)
+        st = *known;
+    else if (!file || ::fstat(file.get(), &st) != 0)
         return std::nullopt;
-    std::string text;
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (!file || !S_ISREG(st.st_mode) || st.st_size < 0 || static_cast<size_t>(st.st_size) > maxSize)
+        return std::nullopt;
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(file.get(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 || text.size() + static_cast<size_t>(n) > maxSize)
+        if (n < 0)
             return std::nullopt;
         if (n == 0)
-            return text;
-        text.append(buffer, static_cast<size_t>(n));
+            break; // it shrank meanwhile
+        done += static_cast<size_t>(n);
     }
+    text.resize(done);
+    return text;
 }
 
-std::string infoPrefix(int infoFd, const InstalledPackage& package) {
+} // namespace
+
+std::optional<std::string> readVolumeFile(int rootFd, std::string_view path, size_t maxSize) {
+    return readWhole(openFileInRoot(rootFd, path), maxSize);
+}
+
+UniqueFd openRegularAt(int folderFd, const std::string& name, struct stat* found) {
+    UniqueFd file(::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    if (found)
+        *found = st;
+    return file;
+}
+
+InfoFolder::InfoFolder(int rootFd) {
+    const UniqueFd path = openInRoot(rootFd, "var/lib/dpkg/info", true);
+    if (!path)
+        return;
+    m_fd.reset(::openat(path.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int listing = m_fd ? ::dup(m_fd.get()) : -1;
+    DIR* folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!folder) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(folder))
+        m_names.emplace(entry->d_name);
+    ::closedir(folder);
+    m_listed = true;
+}
+
+std::optional<std::string> InfoFolder::read(const std::string& name, size_t maxSize) const {
+    if (!m_fd || !has(name))
+        return std::nullopt;
+    struct stat st {};
+    const UniqueFd file = openRegularAt(m_fd.get(), name, &st);
+    return readWhole(file, maxSize, &st);
+}
+
+std::string InfoFolder::prefix(const InstalledPackage& package) const {
     const std::string qualified = package.name + ":" + package.architecture;
     struct stat st {};
-    if (::fstatat(infoFd, (qualified + ".list").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (m_listed
+            ? m_names.count(qualified + ".list") > 0
+            : m_fd && ::fstatat(m_fd.get(), (qualified + ".list").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return qualified;
     return package.name;
 }
 
-std::unordered_set<std::string> listedPaths(int infoFd, const std::string& prefix) {
+std::unordered_set<std::string> InfoFolder::listedPaths(const std::string& prefix) const {
     std::unordered_set<std::string> paths;
-    const auto text = infoFd >= 0 ? readVolumeFile(infoFd, prefix + ".list", kMaxListSize) : std::nullopt;
+    const auto text = read(prefix + ".list", kMaxListSize);
     if (!text)
         return paths;
     std::string_view rest = *text;
+    paths.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1);
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
-        std::string path = normalisePath(rest.substr(0, end));
+        const std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        // What dpkg writes is already normal ("/." aside); anything else is normalised.
+        const bool normal = line.size() > 1 && line[0] == '/' && line.back() != '/' &&
+                            line.find("//") == std::string_view::npos &&
+                            line.find("/.") == std::string_view::npos;
+        std::string path = normal ? std::string(line) : normalisePath(line);
         if (path.size() > 1)
             paths.insert(std::move(path));
     }
@@ -270,10 +340,11 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
                                    "accept; left out");
 
     Shared shared{rootFd,
-                  openInRoot(rootFd, "var/lib/dpkg/info", true),
+                  InfoFolder(rootFd),
                   openInRoot(rootFd, "var/cache/apt/archives", true),
                   options,
                   AccountDatabase::read(rootFd),
+                  {},
                   {},
                   {},
                   {},
@@ -293,6 +364,8 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
     }
     if (options.readCache || options.writeCache)
         shared.cache = MetadataStore::open(rootFd, "cache", options.writeCache && ::geteuid() == 0);
+    if (shared.cache && options.readCache)
+        shared.cached = EntryBundle::read(*shared.cache, kCacheFile);
     if (options.readReceipts)
         shared.receipts = MetadataStore::open(rootFd, "receipts", false);
 
@@ -325,6 +398,19 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
     for (std::thread& thread : pool)
         thread.join();
 
+    // The cache learns what was read, in one file written once: the entries of every installed package
+    // version known now (so versions no longer installed drop out).
+    std::string cache = EntryBundle::start();
+    for (const PackageResult& result : results)
+        if (!result.newRecord.empty() || !result.cachedRecord.empty())
+            EntryBundle::append(cache, result.newRecord.empty() ? result.cachedRecord : result.newRecord);
+    if (shared.cache && options.writeCache && cache != shared.cached.text())
+        shared.cache->writeFile(kCacheFile, cache); // when it cannot, the next run reads the archives again
+
+    size_t total = 0;
+    for (const PackageResult& result : results)
+        total += result.files.size();
+    listing.files.reserve(total);
     for (size_t i = 0; i < packages.size(); ++i) {
         PackageResult& result = results[i];
         if (!result.compared)

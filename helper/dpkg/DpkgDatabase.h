@@ -6,10 +6,11 @@
 //
 // Where the values come from, per package (name, version and architecture as installed):
 //   1. a receipt recorded right after dpkg configured that version (recordPermissions); else
-//   2. this tool's metadata cache (var/lib/varnel/cache) of that version's data.tar; else
+//   2. this tool's metadata cache of that version's data.tar (var/lib/varnel/cache/packages: one file
+//      for every installed version, replaced whole once at the end of a run that learnt something); else
 //   3. the .deb of exactly that version in var/cache/apt/archives (or what DpkgOptions::fetchArchive
 //      hands over), read with libarchive, its headers only; the cache learns it.
-//   A package none of these covers is listed in notCompared, never guessed.
+//   A package none of these covers is listed in notCompared, never guessed, and problems say why.
 // Only paths the package's info/<package>.list still holds count (another package may have taken a file
 // over); a diverted path is yielded where dpkg-divert moved it.
 //
@@ -51,8 +52,9 @@ struct DpkgOptions {
     bool readReceipts = true;
     DebLimits limits;
     // Where an archive comes from when the apt cache lacks it: an open descriptor of exactly that version,
-    // or an empty one. Unset: the apt cache only. Called from several threads at once.
-    std::function<UniqueFd(const InstalledPackage&)> fetchArchive;
+    // or an empty one and why (one line, for the problems). Unset: the apt cache only. Called from several
+    // threads at once. For the running system, AptDownloader::fetch (AptDownload.h).
+    std::function<UniqueFd(const InstalledPackage&, std::string& problem)> fetchArchive;
 };
 
 // How far the reading is (0–100, never going back) and what it does; called from one thread at a time.
@@ -66,13 +68,14 @@ std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& optio
                                             const DpkgProgress& progress = {},
                                             std::string* failure = nullptr);
 
-// Records receipts: owner, group and mode of the regular files and folders of every package that
-// var/log/dpkg.log says dpkg configured since the last recording ("status installed <pkg>:<arch> <ver>"
-// for the version installed now), in the root-only store var/lib/varnel/receipts. The first recording
-// on a volume records no package, only where the log ends, so damage done before this tool was
-// installed is never taken for the truth. A path whose folder someone other than root may write is not
-// recorded (its data.tar value stays in force). `recorded` gets "name:architecture" of each package
-// recorded. False, with `failure`, when the store or the database could not be used.
+// Records receipts: owner, group, mode and capabilities (security.capability, as text) of the regular
+// files and folders of every package that var/log/dpkg.log says dpkg configured since the last recording
+// ("status installed <pkg>:<arch> <ver>" for the version installed now), in the root-only store
+// var/lib/varnel/receipts. The first recording on a volume records no package, only where the log ends,
+// so damage done before this tool was installed is never taken for the truth. A path whose folder someone
+// other than root may write, or whose capability cannot be read, is not recorded (its data.tar value
+// stays in force). `recorded` gets "name:architecture" of each package recorded; the receipts of its
+// other versions are removed. False, with `failure`, when the store or the database could not be used.
 bool recordPermissions(int rootFd, std::vector<std::string>& recorded, std::string& failure);
 
 } // namespace helper::dpkg

@@ -7,9 +7,11 @@
 #include "helper/dpkg/MetadataStore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <map>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -87,11 +89,11 @@ bool folderRootOnly(int rootFd, const std::string& path, std::unordered_map<std:
     return known[folder] = rootOnly;
 }
 
-std::vector<DebEntry> currentEntries(int rootFd, int infoFd, const InstalledPackage& package,
+std::vector<DebEntry> currentEntries(int rootFd, const InfoFolder& info, const InstalledPackage& package,
                                      const AccountDatabase& accounts,
                                      const std::unordered_map<std::string, Diversion>& diversions,
                                      std::unordered_map<std::string, bool>& rootOnlyFolders) {
-    const auto listed = listedPaths(infoFd, infoPrefix(infoFd, package));
+    const auto listed = info.listedPaths(info.prefix(package));
     std::vector<std::string> paths;
     for (const std::string& path : listed) {
         const auto diversion = diversions.find(path);
@@ -110,9 +112,21 @@ std::vector<DebEntry> currentEntries(int rootFd, int infoFd, const InstalledPack
         const auto name = [](std::string found, unsigned id) {
             return found == std::to_string(id) ? "#" + found : found;
         };
+        // Its capabilities as well: a receipt vouches for them; one it cannot read or state is no receipt.
+        std::string capability;
+        if (S_ISREG(st.st_mode)) {
+            char fdPath[32], raw[64];
+            const ssize_t n = ::getxattr(descriptorPath(object.get(), fdPath).data(), "security.capability",
+                                         raw, sizeof raw);
+            const auto text = n >= 0 ? capabilityText(std::string_view(raw, static_cast<size_t>(n)))
+                                     : std::optional<std::string>(std::string());
+            if ((n < 0 && errno != ENODATA && errno != ENOTSUP) || !text)
+                continue;
+            capability = *text;
+        }
         entries.push_back({path, st.st_mode & (S_IFMT | 07777u),
                            name(accounts.userName(st.st_uid), st.st_uid),
-                           name(accounts.groupName(st.st_gid), st.st_gid)});
+                           name(accounts.groupName(st.st_gid), st.st_gid), std::move(capability)});
     }
     return entries;
 }
@@ -170,18 +184,18 @@ bool recordPermissions(int rootFd, std::vector<std::string>& recorded, std::stri
             for (Diversion& diversion : parseDiversions(*text))
                 diversions[diversion.from] = std::move(diversion);
         std::unordered_map<std::string, bool> rootOnlyFolders;
-        const UniqueFd infoFd = openInRoot(rootFd, "var/lib/dpkg/info", true);
+        const InfoFolder info(rootFd);
         for (const InstalledPackage& package : parseStatus(*status, &refused)) {
             const auto it = configured.find({package.name, package.architecture});
             if (it == configured.end() || it->second != package.version)
                 continue;
-            const auto entries =
-                currentEntries(rootFd, infoFd.get(), package, accounts, diversions, rootOnlyFolders);
+            const auto entries = currentEntries(rootFd, info, package, accounts, diversions, rootOnlyFolders);
             if (!store->writeEntries("receipt", package.name, package.version, package.architecture,
                                      entries)) {
                 failure = "the receipt of " + describePackage(package) + " could not be written";
                 return false;
             }
+            store->removeOtherVersions(package.name, package.version, package.architecture);
             recorded.push_back(package.name + ":" + package.architecture);
         }
     }

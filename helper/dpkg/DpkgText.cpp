@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <iterator>
+#include <vector>
 
 namespace helper::dpkg {
 
@@ -206,6 +209,91 @@ std::string normalisePath(std::string_view path) {
         result += part;
     }
     return result.empty() ? std::string("/") : result;
+}
+
+std::optional<std::string> capabilityText(std::string_view attribute) {
+    static constexpr const char* kNames[] = {"chown",
+                                             "dac_override",
+                                             "dac_read_search",
+                                             "fowner",
+                                             "fsetid",
+                                             "kill",
+                                             "setgid",
+                                             "setuid",
+                                             "setpcap",
+                                             "linux_immutable",
+                                             "net_bind_service",
+                                             "net_broadcast",
+                                             "net_admin",
+                                             "net_raw",
+                                             "ipc_lock",
+                                             "ipc_owner",
+                                             "sys_module",
+                                             "sys_rawio",
+                                             "sys_chroot",
+                                             "sys_ptrace",
+                                             "sys_pacct",
+                                             "sys_admin",
+                                             "sys_boot",
+                                             "sys_nice",
+                                             "sys_resource",
+                                             "sys_time",
+                                             "sys_tty_config",
+                                             "mknod",
+                                             "lease",
+                                             "audit_write",
+                                             "audit_control",
+                                             "setfcap",
+                                             "mac_override",
+                                             "mac_admin",
+                                             "syslog",
+                                             "wake_alarm",
+                                             "block_suspend",
+                                             "audit_read",
+                                             "perfmon",
+                                             "bpf",
+                                             "checkpoint_restore"};
+    const auto word = [&](size_t index) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(attribute.data()) + 4 * index;
+        return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+               static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    };
+    if (attribute.size() < 4)
+        return std::nullopt;
+    const uint32_t magic = word(0);
+    const uint32_t revision = magic & 0xFF000000u;
+    const size_t pairs = revision == 0x01000000u ? 1 : 2;
+    const size_t size = revision == 0x01000000u ? 12 : revision == 0x02000000u ? 20 : 24;
+    if ((revision != 0x01000000u && revision != 0x02000000u && revision != 0x03000000u) ||
+        attribute.size() != size || (magic & 0x00FFFFFEu) != 0 || (revision == 0x03000000u && word(5) != 0))
+        return std::nullopt;
+    const bool effective = magic & 1u;
+    // Each capability's flags: 'e' (raised at exec: the effective bit, for all of them), 'i', 'p'.
+    std::vector<std::pair<std::string, std::vector<std::string>>> clauses; // flags → names, first seen first
+    for (size_t bit = 0; bit < 32 * pairs; ++bit) {
+        const uint32_t mask = 1u << (bit % 32);
+        const bool permitted = word(1 + 2 * (bit / 32)) & mask, inheritable = word(2 + 2 * (bit / 32)) & mask;
+        if (!permitted && !inheritable)
+            continue;
+        std::string flags =
+            std::string(effective ? "e" : "") + (inheritable ? "i" : "") + (permitted ? "p" : "");
+        const std::string name =
+            bit < std::size(kNames) ? std::string("cap_") + kNames[bit] : std::to_string(bit);
+        auto it =
+            std::find_if(clauses.begin(), clauses.end(), [&](const auto& c) { return c.first == flags; });
+        if (it == clauses.end())
+            it = clauses.insert(clauses.end(), {flags, {}});
+        it->second.push_back(name);
+    }
+    std::string text;
+    for (const auto& [flags, names] : clauses) {
+        if (!text.empty())
+            text += ' ';
+        for (size_t i = 0; i < names.size(); ++i)
+            text += (i ? "," : "") + names[i];
+        text += '=' + flags;
+    }
+    return text;
 }
 
 bool parseConfiguredLine(std::string_view line, ConfiguredLine& out) {

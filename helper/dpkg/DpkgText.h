@@ -3,6 +3,7 @@
 // The text files of dpkg's database, parsed without touching the disk: each function takes a file's
 // whole text and never fails, it leaves out what it cannot read (the fuzzer feeds them anything).
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -52,6 +53,12 @@ struct ConfiguredLine {
     std::string name, architecture, version;
 };
 bool parseConfiguredLine(std::string_view line, ConfiguredLine& out);
+
+// A file's security.capability attribute (struct vfs_cap_data, revisions 1 to 3) as text: clauses
+// "cap_a,cap_b=<flags>" (flags of "eip"), one per distinct set of flags, as libcap writes and reads them
+// ("cap_net_raw=ep"); empty for an attribute granting nothing. None for what cannot be read or stands
+// for a capability of another user namespace (a revision 3 attribute with a root id other than 0).
+std::optional<std::string> capabilityText(std::string_view attribute);
 
 // Whether a string is a valid package name, architecture or version (dpkg's alphabets).
 bool validPackageName(std::string_view name);

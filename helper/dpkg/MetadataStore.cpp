@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +15,9 @@ namespace helper::dpkg {
 
 namespace {
 
-constexpr std::string_view kMagic = "varnel-dpkg 1 ";
+constexpr std::string_view kMagic = "varnel-dpkg 2 ";
+constexpr std::string_view kBundleMagic = "varnel-dpkg-bundle 2\n";
+constexpr size_t kMaxBundleSize = 1u << 30;
 
 // Opens (and creates when asked) the folder `name` in `parent`, never through a link; only when it is
 // ours and nobody else may write it (`privateMode`: nobody else may read it either).
@@ -49,6 +52,17 @@ bool takeField(std::string_view& text, std::string_view& field) {
     field = text.substr(0, end);
     text.remove_prefix(end + 1);
     return true;
+}
+
+// What capabilityText writes: clauses "name,name=flags" of lower-case names, digits and '_'.
+bool validCapabilityText(std::string_view text) {
+    if (text.size() > 2048)
+        return false;
+    for (const char c : text)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == ',' || c == '=' ||
+              c == ' '))
+            return false;
+    return text.empty() || text.find('=') != std::string_view::npos;
 }
 
 } // namespace
@@ -116,9 +130,9 @@ std::string MetadataStore::fileName(std::string_view package, std::string_view v
     return name;
 }
 
-bool MetadataStore::writeEntries(std::string_view kind, std::string_view package, std::string_view version,
-                                 std::string_view architecture, const std::vector<DebEntry>& entries) const {
-    std::string text(kMagic);
+std::string MetadataStore::record(std::string_view kind, std::string_view package, std::string_view version,
+                                  std::string_view architecture, const std::vector<DebEntry>& entries) {
+    std::string text;
     const auto field = [&text](std::string_view value) {
         text += value;
         text += '\0';
@@ -134,18 +148,16 @@ bool MetadataStore::writeEntries(std::string_view kind, std::string_view package
         field(std::string_view(mode, static_cast<size_t>(end - mode)));
         field(entry.user);
         field(entry.group);
+        field(entry.capability);
         field(entry.path);
     }
-    return writeFile(fileName(package, version, architecture), text);
+    return text;
 }
 
-bool MetadataStore::readEntries(std::string_view kind, std::string_view package, std::string_view version,
-                                std::string_view architecture, std::vector<DebEntry>& entries) const {
+bool MetadataStore::parseRecord(std::string_view rest, std::string_view kind, std::string_view package,
+                                std::string_view version, std::string_view architecture,
+                                std::vector<DebEntry>& entries) {
     entries.clear();
-    const auto text = readFile(fileName(package, version, architecture));
-    if (!text || std::string_view(*text).substr(0, kMagic.size()) != kMagic)
-        return false;
-    std::string_view rest = std::string_view(*text).substr(kMagic.size());
     std::string_view value;
     for (const std::string_view expected : {kind, package, version, architecture})
         if (!takeField(rest, value) || value != expected)
@@ -158,22 +170,115 @@ bool MetadataStore::readEntries(std::string_view kind, std::string_view package,
         return false;
     entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        std::string_view mode, user, group, path;
+        std::string_view mode, user, group, capability, path;
         if (!takeField(rest, mode) || !takeField(rest, user) || !takeField(rest, group) ||
-            !takeField(rest, path))
+            !takeField(rest, capability) || !takeField(rest, path))
             return entries.clear(), false;
         unsigned bits = 0;
         const auto [end, error] = std::from_chars(mode.data(), mode.data() + mode.size(), bits, 8);
         const unsigned type = bits & S_IFMT;
         if (error != std::errc() || end != mode.data() + mode.size() ||
             (type != S_IFREG && type != S_IFDIR) || (bits & ~(S_IFMT | 07777u)) != 0 || user.empty() ||
-            group.empty() || normalisePath(path) != path || path == "/")
+            group.empty() || normalisePath(path) != path || path == "/" || !validCapabilityText(capability) ||
+            (!capability.empty() && type != S_IFREG))
             return entries.clear(), false;
-        entries.push_back({std::string(path), bits, std::string(user), std::string(group)});
+        entries.push_back(
+            {std::string(path), bits, std::string(user), std::string(group), std::string(capability)});
     }
     if (!rest.empty())
         return entries.clear(), false;
     return true;
+}
+
+bool MetadataStore::writeEntries(std::string_view kind, std::string_view package, std::string_view version,
+                                 std::string_view architecture, const std::vector<DebEntry>& entries) const {
+    return writeFile(fileName(package, version, architecture),
+                     std::string(kMagic) + record(kind, package, version, architecture, entries));
+}
+
+void MetadataStore::removeOtherVersions(std::string_view package, std::string_view version,
+                                        std::string_view architecture) const {
+    const int fd = ::openat(m_folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* folder = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!folder) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    // Names, versions and architectures hold no '_': "<package>_<version>_<architecture>" splits one way.
+    const std::string keep = fileName(package, version, architecture);
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        const size_t first = name.find('_'), last = name.rfind('_');
+        if (first != std::string_view::npos && first != last && name.substr(0, first) == package &&
+            name.substr(last + 1) == architecture && name.find('_', first + 1) == last && name != keep)
+            stale.emplace_back(name);
+    }
+    ::closedir(folder);
+    for (const std::string& name : stale)
+        ::unlinkat(m_folder.get(), name.c_str(), 0);
+}
+
+bool MetadataStore::readEntries(std::string_view kind, std::string_view package, std::string_view version,
+                                std::string_view architecture, std::vector<DebEntry>& entries) const {
+    entries.clear();
+    const auto text = readFile(fileName(package, version, architecture));
+    return text && std::string_view(*text).substr(0, kMagic.size()) == kMagic &&
+           parseRecord(std::string_view(*text).substr(kMagic.size()), kind, package, version, architecture,
+                       entries);
+}
+
+std::string EntryBundle::start() {
+    return std::string(kBundleMagic);
+}
+
+void EntryBundle::append(std::string& text, std::string_view record) {
+    text += std::to_string(record.size());
+    text += '\0';
+    text += record;
+}
+
+EntryBundle EntryBundle::read(const MetadataStore& store, const std::string& name) {
+    EntryBundle bundle;
+    auto text = store.readFile(name, kMaxBundleSize);
+    if (!text || std::string_view(*text).substr(0, kBundleMagic.size()) != kBundleMagic)
+        return bundle;
+    bundle.m_text = std::make_unique<const std::string>(std::move(*text));
+    std::string_view rest = std::string_view(*bundle.m_text).substr(kBundleMagic.size());
+    std::string_view length;
+    while (takeField(rest, length)) {
+        size_t size = 0;
+        if (std::from_chars(length.data(), length.data() + length.size(), size).ptr !=
+                length.data() + length.size() ||
+            length.empty() || size > rest.size())
+            break;
+        const std::string_view record = rest.substr(0, size);
+        rest.remove_prefix(size);
+        // Its key: the kind, package, version and architecture fields with their terminators.
+        size_t keyEnd = 0;
+        for (int field = 0; field < 4 && keyEnd != std::string_view::npos; ++field) {
+            keyEnd = record.find('\0', keyEnd);
+            keyEnd = keyEnd == std::string_view::npos ? keyEnd : keyEnd + 1;
+        }
+        if (keyEnd != std::string_view::npos)
+            bundle.m_records.emplace(record.substr(0, keyEnd), record);
+    }
+    return bundle;
+}
+
+std::optional<std::string_view> EntryBundle::find(std::string_view kind, std::string_view package,
+                                                  std::string_view version, std::string_view architecture,
+                                                  std::vector<DebEntry>& entries) const {
+    entries.clear();
+    std::string key;
+    for (const std::string_view field : {kind, package, version, architecture})
+        key.append(field).push_back('\0');
+    const auto it = m_records.find(key);
+    if (it == m_records.end() ||
+        !MetadataStore::parseRecord(it->second, kind, package, version, architecture, entries))
+        return std::nullopt;
+    return it->second;
 }
 
 } // namespace helper::dpkg

@@ -3,9 +3,11 @@
 #include "helper/UniqueFd.h"
 #include "helper/dpkg/DebArchive.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace helper::dpkg {
@@ -35,6 +37,18 @@ public:
                      std::string_view architecture, std::vector<DebEntry>& entries) const;
     bool writeEntries(std::string_view kind, std::string_view package, std::string_view version,
                       std::string_view architecture, const std::vector<DebEntry>& entries) const;
+    // Removes the files of the package's other versions on that architecture (fileName's form).
+    void removeOtherVersions(std::string_view package, std::string_view version,
+                             std::string_view architecture) const;
+
+    // One package version's entries as the store's files hold them (without the file's magic), and
+    // back: false unless it holds exactly that kind, package, version and architecture and every entry
+    // is well-formed.
+    static std::string record(std::string_view kind, std::string_view package, std::string_view version,
+                              std::string_view architecture, const std::vector<DebEntry>& entries);
+    static bool parseRecord(std::string_view record, std::string_view kind, std::string_view package,
+                            std::string_view version, std::string_view architecture,
+                            std::vector<DebEntry>& entries);
 
     int fd() const { return m_folder.get(); }
 
@@ -42,6 +56,32 @@ private:
     explicit MetadataStore(UniqueFd folder)
         : m_folder(std::move(folder)) {}
     UniqueFd m_folder;
+};
+
+// Many package versions' records in one file of a store, read whole once and replaced whole once: the
+// metadata cache, where a file per package would cost a create and a rename each. Each record is
+// length-prefixed; a record is believed only as MetadataStore::parseRecord says, one that is not is
+// ignored, and a length that does not fit ends the reading (the records before it stand).
+class EntryBundle {
+public:
+    EntryBundle() = default;
+    // The bundle `name` of `store`; empty when it is missing or the file is not to be believed.
+    static EntryBundle read(const MetadataStore& store, const std::string& name);
+
+    // The record of one package version and its entries; none when it is missing or not to be believed.
+    std::optional<std::string_view> find(std::string_view kind, std::string_view package,
+                                         std::string_view version, std::string_view architecture,
+                                         std::vector<DebEntry>& entries) const;
+    std::string_view text() const { return m_text ? std::string_view(*m_text) : std::string_view(); }
+
+    // A bundle's text: start(), then append() for each record.
+    static std::string start();
+    static void append(std::string& text, std::string_view record);
+
+private:
+    std::unique_ptr<const std::string> m_text; // where the views below point, wherever the bundle moves
+    std::unordered_map<std::string_view, std::string_view> m_records; // by their kind, package, version
+                                                                      // and architecture fields
 };
 
 } // namespace helper::dpkg

@@ -1,10 +1,12 @@
 // The dpkg backend on temporary roots holding a dpkg database written here and real .deb files built with
 // dpkg-deb (tests/helper/make-test-debs), and on hostile archives built with libarchive.
+#include "helper/dpkg/AptDownload.h"
 #include "helper/dpkg/DebArchive.h"
 #include "helper/dpkg/DpkgDatabase.h"
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -25,6 +28,16 @@ namespace {
 constexpr auto Exact = PackagedFile::Rule::Exact;
 constexpr auto Undo = PackagedFile::Rule::UndoDamage;
 const std::string kDebs = VARNEL_TEST_DEBS;
+
+// A security.capability attribute: its magic word, then the words that follow, little-endian.
+std::string capability(uint32_t magic, std::vector<uint32_t> words) {
+    words.insert(words.begin(), magic);
+    std::string bytes;
+    for (const uint32_t word : words)
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes += static_cast<char>((word >> shift) & 0xFF);
+    return bytes;
+}
 
 std::string fileText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -238,39 +251,59 @@ TEST_F(DpkgRoot, EveryRuleFromRealArchivesThenFromTheCacheAlone) {
 TEST_F(DpkgRoot, ACacheEntryNotToBelieveIsIgnored) {
     read();
     fs::remove_all(m_root / "var/cache/apt/archives");
-    const fs::path entry = m_root / "var/lib/varnel/cache/vt-gz_1.0_amd64";
+    const fs::path entry = m_root / "var/lib/varnel/cache/packages";
     ASSERT_TRUE(fs::exists(entry));
     EXPECT_EQ(fs::status(m_root / "var/lib/varnel/cache").permissions(), fs::perms::owner_all);
     const std::string good = fileText(entry);
-    const std::vector<std::pair<const char*, std::function<void()>>> spoilers = {
-        {"cut short", [&] { writeFile(entry, good.substr(0, good.size() - 3), 0600); }},
+    const auto edited = [&](std::string_view from, std::string_view to) {
+        std::string bad = good;
+        bad.replace(bad.find(from), from.size(), to);
+        writeFile(entry, bad, 0600);
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> spoil;
+        bool othersStand; // vt-core's record, before vt-gz's in the file
+    };
+    const std::vector<Row> rows = {
+        {"cut short", [&] { writeFile(entry, good.substr(0, good.size() - 3), 0600); }, true},
         {"another version inside",
          [&] {
-             fs::copy_file(m_root / "var/lib/varnel/cache/vt-core_1%3a1.0-1_amd64", entry,
-                           fs::copy_options::overwrite_existing);
-         }},
-        {"someone else's", [&] { writeFile(entry, good, 0600), ::chown(entry.c_str(), 1000, 1000); }},
-        {"readable by others", [&] { writeFile(entry, good, 0644); }},
-        {"in a folder someone else owns",
-         [&] { writeFile(entry, good, 0600), ::chown(entry.parent_path().c_str(), 1000, 0); }},
-        {"a link to a good one",
-         [&] { fs::remove(entry), fs::create_symlink("vt-core_1%3a1.0-1_amd64", entry); }},
-        {"a mode the archive cannot hold",
+             edited(std::string("vt-gz\0001.0\0", 10), {"vt-gz\0001.1\0", 10});
+         },
+         true},
+        {"another kind inside",
          [&] {
-             std::string bad = good;
-             bad.replace(bad.find("100640"), 6, "160640");
-             writeFile(entry, bad, 0600);
-         }},
+             edited(std::string("cache\0vt-gz", 11), {"recpt\0vt-gz", 11});
+         },
+         true},
+        {"a length past the end",
+         [&] {
+             edited(std::string("\0cache\0vt-gz", 12), {"9\0cache\0vt-gz", 13});
+         },
+         true},
+        {"someone else's", [&] { writeFile(entry, good, 0600), ::chown(entry.c_str(), 1000, 1000); }, false},
+        {"readable by others", [&] { writeFile(entry, good, 0644); }, false},
+        {"in a folder someone else owns",
+         [&] { writeFile(entry, good, 0600), ::chown(entry.parent_path().c_str(), 1000, 0); }, false},
+        {"a link to a good one",
+         [&] { writeFile(entry.string() + ".good", good, 0600), fs::create_symlink("packages.good", entry); },
+         false},
+        {"a mode the archive cannot hold", [&] { edited("100640", "160640"); }, true},
     };
-    for (const auto& [name, spoil] : spoilers) {
-        SCOPED_TRACE(name);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
         fs::remove(entry);
         ASSERT_EQ(::chown(entry.parent_path().c_str(), 0, 0), 0);
-        spoil();
+        row.spoil();
         const DpkgListing listing = read();
-        EXPECT_NE(std::find(listing.notCompared.begin(), listing.notCompared.end(), "vt-gz:amd64 1.0"),
-                  listing.notCompared.end());
+        const auto compared = [&](const char* package) {
+            return std::find(listing.notCompared.begin(), listing.notCompared.end(), package) ==
+                   listing.notCompared.end();
+        };
+        EXPECT_FALSE(compared("vt-gz:amd64 1.0"));
         EXPECT_FALSE(byPath(listing).count({"vt-gz", "/opt/vt-gz/file"}));
+        EXPECT_EQ(compared("vt-core:amd64 1:1.0-1"), row.othersStand);
     }
 }
 
@@ -282,12 +315,22 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     ASSERT_EQ(::chown((m_root / "opt/vt-gz").c_str(), 0, 4242), 0);
     ::chmod((m_root / "opt/vt-gz").c_str(), 0775);
     writeFile(m_root / "usr/share/vt/shared", "x", 0640);
+    // A capability a maintainer script gave (cap_net_raw, effective and permitted).
+    writeFile(m_root / "usr/lib/vt-gz/helper", "x", 0750);
+    const std::string netRaw = capability(0x02000001u, {1u << 13, 0, 0, 0});
+    ASSERT_EQ(::setxattr((m_root / "usr/lib/vt-gz/helper").c_str(), "security.capability", netRaw.data(),
+                         netRaw.size(), 0),
+              0);
     const std::string before = "2026-01-01 10:00:00 status installed vt-gz:amd64 0.9\n";
     writeFile(m_root / "var/log/dpkg.log", before);
     std::vector<std::string> recorded;
     std::string failure;
     ASSERT_TRUE(recordPermissions(m_fd, recorded, failure)) << failure;
     EXPECT_TRUE(recorded.empty()) << "the first recording takes nothing for the truth";
+    // Receipts of another version (to go), and of another package and another architecture (to stay).
+    const fs::path receipts = m_root / "var/lib/varnel/receipts";
+    for (const char* name : {"vt-gz_0.9_amd64", "vt-gz-tools_0.9_amd64", "vt-gz_0.9_i386"})
+        writeFile(receipts / name, "x", 0600);
 
     writeFile(m_root / "var/log/dpkg.log",
               before + "2026-01-02 10:00:00 status unpacked vt-other:all 2.0\n"
@@ -296,6 +339,8 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
                        "2026-01-02 10:00:03 status half-configured vt-other:all 2.0\n");
     ASSERT_TRUE(recordPermissions(m_fd, recorded, failure)) << failure;
     EXPECT_EQ(recorded, std::vector<std::string>{"vt-gz:amd64"});
+    EXPECT_FALSE(fs::exists(receipts / "vt-gz_0.9_amd64"));
+    EXPECT_TRUE(fs::exists(receipts / "vt-gz-tools_0.9_amd64") && fs::exists(receipts / "vt-gz_0.9_i386"));
     ASSERT_TRUE(recordPermissions(m_fd, recorded, failure)) << failure;
     EXPECT_TRUE(recorded.empty()) << "nothing configured since";
 
@@ -308,6 +353,83 @@ TEST_F(DpkgRoot, AReceiptWinsOnlyForPackagesConfiguredSinceTheLastRecording) {
     EXPECT_EQ(file.mode, S_IFREG | 0640u);
     EXPECT_EQ(file.rule, Undo);
     EXPECT_EQ(records.at({"vt-other", "/usr/share/vt/shared"}).front().mode, S_IFREG | 0600u);
+    const PackagedFile& helper = records.at({"vt-gz", "/usr/lib/vt-gz/helper"}).front();
+    EXPECT_EQ(helper.mode, S_IFREG | 0750u);
+    EXPECT_EQ(helper.capability, "cap_net_raw=ep");
+    EXPECT_EQ(helper.rule, Exact);
+}
+
+TEST(DpkgText, CapabilityAttributesAsText) {
+    const struct {
+        std::string attribute;
+        std::optional<std::string> text;
+    } rows[] = {
+        {capability(0x02000001u, {1u << 13, 0, 0, 0}), "cap_net_raw=ep"},
+        {capability(0x01000000u, {1u << 12 | 1u << 13, 1u << 13}), "cap_net_admin=p cap_net_raw=ip"},
+        {capability(0x02000001u, {0, 0, 1u << 8, 1u << 9}), "cap_checkpoint_restore=ep 41=ei"},
+        {capability(0x02000000u, {0, 0, 0, 0}), ""},
+        {capability(0x03000001u, {1u, 0, 0, 0, 0}), "cap_chown=ep"},
+        {capability(0x03000001u, {1u, 0, 0, 0, 1000}), std::nullopt}, // another user namespace's
+        {capability(0x02000001u, {1u, 0, 0}), std::nullopt},          // cut short
+        {capability(0x04000000u, {1u, 0, 0, 0}), std::nullopt},       // an unknown revision
+        {capability(0x02000003u, {1u, 0, 0, 0}), std::nullopt},       // an unknown flag
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(capabilityText(row.attribute), row.text) << row.text.value_or("(none)");
+}
+
+TEST_F(DpkgRoot, AptFetchesExactlyTheInstalledVersionOrSaysWhyNot) {
+    fs::remove(m_root / "var/cache/apt/archives/vt-gz_1.0_amd64.deb");
+    const std::string debs = kDebs + "/";
+    struct Row {
+        const char* name;
+        std::string script; // what the stand-in apt-get does when asked for vt-gz:amd64=1.0, in its folder
+        const char* problem;
+    };
+    const std::vector<Row> rows = {
+        {"the right archive", "cp " + debs + "vt-gz_1.0_amd64.deb .", nullptr},
+        {"fails", "exit 100", "apt-get could not download this version (status 100)"},
+        {"hangs, its output closed, a child running", "exec >/dev/null; sleep 60; exit 0",
+         "did not finish within the time for downloads (2 s)"},
+        {"another version under the name", "cp " + debs + "vt-ver_1.0_amd64.deb vt-gz_1.0_amd64.deb",
+         "fetched is vt-ver:amd64 1.0, not this version"},
+        {"a link", "ln -s " + debs + "vt-gz_1.0_amd64.deb .", "left no archive named vt-gz_1.0_amd64.deb"},
+    };
+    const fs::path aptGet = m_root / "apt-get";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A fixed environment, a root-only folder of its own, and exactly the version installed.
+        writeFile(aptGet,
+                  "#!/bin/sh\n[ -z \"$HOME\" ] && [ \"$(stat -c %a .)\" = 700 ] || exit 4\n"
+                  "[ \"$4 $5\" = \"download vt-gz:amd64=1.0\" ] || exit 3\n" +
+                      row.script + "\n",
+                  0755);
+        AptDownloader apt({aptGet, std::chrono::seconds(2)});
+        DpkgOptions options;
+        options.fetchArchive = [&](const InstalledPackage& package, std::string& problem) {
+            return apt.fetch(package, problem);
+        };
+        const auto start = std::chrono::steady_clock::now();
+        const DpkgListing listing = read(options);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        const bool compared = !row.problem;
+        EXPECT_EQ(byPath(listing).count({"vt-gz", "/opt/vt-gz/file"}), compared ? 1u : 0u);
+        EXPECT_EQ(std::count(listing.notCompared.begin(), listing.notCompared.end(), "vt-gz:amd64 1.0"),
+                  compared ? 0 : 1);
+        const auto problem =
+            std::find_if(listing.problems.begin(), listing.problems.end(),
+                         [](const std::string& p) { return p.rfind("vt-gz:amd64 1.0: ", 0) == 0; });
+        if (row.problem) {
+            ASSERT_NE(problem, listing.problems.end());
+            EXPECT_NE(problem->find(row.problem), std::string::npos) << *problem;
+        } else {
+            EXPECT_EQ(problem, listing.problems.end()) << *problem;
+        }
+        EXPECT_TRUE(std::any_of(listing.problems.begin(), listing.problems.end(), [](const std::string& p) {
+            return p.find("vt-missing:amd64 1.0: apt-get could not download this version (status 3)") == 0;
+        }));
+        fs::remove_all(m_root / "var/lib/varnel"); // the next row finds no cache
+    }
 }
 
 // A .deb written here: debian-binary, any extra members, then a plain data.tar of `members`.

@@ -508,6 +508,15 @@ TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
               "this run closed it, so others could have changed its content. Reinstall the "
               "package \u201cvt-m2\u201d."},
          {{"/opt/loose", 0755}, {"/opt/loose/suid", 0755}}},
+        // Taking write away from a program that is set-user-ID already gives nothing: it is done.
+        {"root's set-user-ID program left writable in a folder opened by accident",
+         [](const std::string& r) {
+             ::chmod((r + "/opt/loose").c_str(), 0777);
+             ::chmod((r + "/opt/loose/suid").c_str(), 04777);
+         },
+         {modes("/opt/loose", "drwxr-xr-x", "drwxrwxrwx"), repaired("/opt/loose"),
+          modes("/opt/loose/suid", "-rwsr-xr-x", "-rwsrwxrwx"), repaired("/opt/loose/suid")},
+         {{"/opt/loose/suid", 04755}}},
         {"what %verify leaves out is left alone",
          [](const std::string& r) {
              ::chmod((r + "/opt/loose/mode").c_str(), 0600);
