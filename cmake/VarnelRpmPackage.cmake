@@ -8,7 +8,8 @@ set(CPACK_RPM_PACKAGE_REQUIRES "rpm, polkit")
 set(CPACK_RPM_PACKAGE_AUTOREQ ON)
 # Folders the system's own packages own are not claimed by ours.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    ${CMAKE_INSTALL_FULL_LIBEXECDIR} ${CMAKE_INSTALL_FULL_DATADIR}/polkit-1
-    ${CMAKE_INSTALL_FULL_DATADIR}/polkit-1/actions)
+    ${CMAKE_INSTALL_FULL_LIBEXECDIR} ${CMAKE_INSTALL_FULL_SBINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/polkit-1
+    ${CMAKE_INSTALL_FULL_DATADIR}/polkit-1/actions ${CMAKE_INSTALL_FULL_MANDIR}
+    ${CMAKE_INSTALL_FULL_MANDIR}/man1 ${CMAKE_INSTALL_FULL_MANDIR}/man8)
 # No /usr/lib/.build-id links: debug information is not shipped.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")

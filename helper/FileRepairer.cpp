@@ -51,7 +51,7 @@ bool checkedType(unsigned mode) {
 
 } // namespace
 
-FileRepairer::FileRepairer(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
+FileRepairer::FileRepairer(int rootFd, const AccountDatabase& accounts, Reporter& reporter,
                            bool hardLinksProtected)
     : m_rootFd(rootFd)
     , m_walk(rootFd)
@@ -146,12 +146,13 @@ bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
 }
 
 bool FileRepairer::leaveAlone(std::string_view path, const std::string& why) {
-    return m_reporter.message(PlistReporter::quoted(path) + " " + why);
+    return m_reporter.report({Report::Kind::LeftAlone, PlistReporter::quoted(path) + " " + why, path});
 }
 
 bool FileRepairer::couldNotCheck(std::string_view path, int error) {
-    return m_reporter.message("Could not check " + PlistReporter::quoted(path) + ": " + std::strerror(error) +
-                              ".");
+    return m_reporter.report(
+        {Report::Kind::Error,
+         "Could not check " + PlistReporter::quoted(path) + ": " + std::strerror(error) + ".", path});
 }
 
 bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
@@ -205,26 +206,37 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     }
     ++m_differing;
     const std::string quoted = PlistReporter::quoted(path);
-    const auto say = [&](bool when, const std::string& text) { return !when || m_reporter.message(text); };
-    if (!say(decision.modeDiffers, "Permissions differ on " + quoted + "; should be " +
-                                       modeString(file.mode) + " , they are " + modeString(found.st_mode) +
-                                       " .") ||
-        !say(decision.ownerDiffers, "Owner differs on " + quoted + "; should be " + file.user + " , it is " +
-                                        m_accounts.userName(found.st_uid) + " .") ||
-        !say(decision.groupDiffers, "Group differs on " + quoted + "; should be " + file.group + " , it is " +
-                                        m_accounts.groupName(found.st_gid) + " .") ||
-        !say(decision.kept & RepairDecision::kModeNotWidened,
-             quoted +
-                 " lacks permissions its package grants; where only damage is undone, none are added.") ||
-        !say(decision.kept & RepairDecision::kSpecialKept,
-             quoted + " keeps set-ID or sticky bits its package does not set; where only damage is undone, "
-                      "they are never taken away.") ||
-        !say(decision.kept & RepairDecision::kOwnerKept,
-             quoted + " keeps its owner; where only damage is undone, only an owner that is a login account "
-                      "is put back.") ||
-        !say(decision.kept & RepairDecision::kGroupKept,
-             quoted + " keeps its group; where only damage is undone, only a group of login accounts is "
-                      "put back."))
+    const auto differs = [&](bool when, const char* attribute, const std::string& text,
+                             const std::string& should, const std::string& is) {
+        return !when || m_reporter.report({Report::Kind::Finding, text, path, attribute, should, is});
+    };
+    const auto kept = [&](bool when, const char* attribute, const std::string& text) {
+        return !when || m_reporter.report({Report::Kind::LeftAlone, text, path, attribute});
+    };
+    const std::string foundUser = m_accounts.userName(found.st_uid),
+                      foundGroup = m_accounts.groupName(found.st_gid);
+    if (!differs(decision.modeDiffers, "mode",
+                 "Permissions differ on " + quoted + "; should be " + modeString(file.mode) + " , they are " +
+                     modeString(found.st_mode) + " .",
+                 modeString(file.mode), modeString(found.st_mode)) ||
+        !differs(decision.ownerDiffers, "owner",
+                 "Owner differs on " + quoted + "; should be " + file.user + " , it is " + foundUser + " .",
+                 file.user, foundUser) ||
+        !differs(decision.groupDiffers, "group",
+                 "Group differs on " + quoted + "; should be " + file.group + " , it is " + foundGroup + " .",
+                 file.group, foundGroup) ||
+        !kept(decision.kept & RepairDecision::kModeNotWidened, "mode",
+              quoted +
+                  " lacks permissions its package grants; where only damage is undone, none are added.") ||
+        !kept(decision.kept & RepairDecision::kSpecialKept, "mode",
+              quoted + " keeps set-ID or sticky bits its package does not set; where only damage is undone, "
+                       "they are never taken away.") ||
+        !kept(decision.kept & RepairDecision::kOwnerKept, "owner",
+              quoted + " keeps its owner; where only damage is undone, only an owner that is a login account "
+                       "is put back.") ||
+        !kept(decision.kept & RepairDecision::kGroupKept, "group",
+              quoted + " keeps its group; where only damage is undone, only a group of login accounts is "
+                       "put back."))
         return false;
     if (!changes)
         return true;
@@ -278,13 +290,18 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
                           std::string(packages) + ".");
     }
 
+    ++m_toRepair;
+    // A check stops here: everything above only looked (the read lease's descriptor is read-only).
+    if (m_checkOnly)
+        return m_reporter.report({Report::Kind::WouldRepair, "Would repair " + quoted + ".", path});
     const std::string failure = apply(fd.get(), now, target.uid, target.gid, target.mode);
     if (!failure.empty())
-        return m_reporter.message("Could not repair " + quoted + ": " + failure + ".");
+        return m_reporter.report(
+            {Report::Kind::Error, "Could not repair " + quoted + ": " + failure + ".", path});
     ++m_repaired;
     if (type == S_IFDIR)
         ++m_foldersRepaired;
-    return m_reporter.message("Repaired " + quoted + ".");
+    return m_reporter.report({Report::Kind::Repair, "Repaired " + quoted + ".", path});
 }
 
 std::string FileRepairer::privilegeRefusal(int fd, const struct stat& found) {

@@ -4,6 +4,7 @@
 #include "helper/FolderWalk.h"
 #include "helper/PackagedFile.h"
 #include "helper/PlistReporter.h"
+#include "helper/Reporter.h"
 
 #include <functional>
 #include <span>
@@ -38,8 +39,11 @@ namespace helper {
 //   privileges would hand them to whoever wrote it; reinstalling the package is the cure.
 class FileRepairer {
 public:
-    FileRepairer(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
-                 bool hardLinksProtected);
+    FileRepairer(int rootFd, const AccountDatabase& accounts, Reporter& reporter, bool hardLinksProtected);
+
+    // A check only: everything is looked at and reported as for a repair, and where a repair would change
+    // a path it says "Would repair" instead. Nothing is opened for writing and nothing changed.
+    void setCheckOnly(bool checkOnly) { m_checkOnly = checkOnly; }
 
     // Checks every path of `files` once, in path order, all the entries of one path together; reports
     // and repairs what differs. `progress` is told the share of paths done (0 to 1) now and then and
@@ -55,6 +59,8 @@ public:
 
     int differing() const { return m_differing; }
     int repaired() const { return m_repaired; }
+    // The paths a change was made to or tried on (in a check: would have been).
+    int toRepair() const { return m_toRepair; }
 
     // "-rw-r--r--", "drwxr-xr-x", "-rwsr-xr-x": a mode as a listing shows it.
     static std::string modeString(unsigned mode);
@@ -73,9 +79,11 @@ private:
     int m_rootFd;
     FolderWalk m_walk;
     const AccountDatabase& m_accounts;
-    PlistReporter& m_reporter;
+    Reporter& m_reporter;
     bool m_hardLinksProtected;
+    bool m_checkOnly = false;
     int m_differing = 0;
+    int m_toRepair = 0;
     int m_repaired = 0;
     // This pass's: whether what an open folder holds is put off rather than reported, what was, and how
     // many folders it repaired.

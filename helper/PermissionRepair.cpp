@@ -3,6 +3,8 @@
 #include "helper/AccountDatabase.h"
 #include "helper/FileRepairer.h"
 #include "helper/PathResolver.h"
+#include "helper/PlistReporter.h"
+#include "helper/Reporter.h"
 #include "helper/RpmDatabase.h"
 #include "helper/dpkg/AptDownload.h"
 #include "helper/dpkg/DpkgDatabase.h"
@@ -95,10 +97,15 @@ Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume
 
 } // namespace
 
-PermissionRepair::PermissionRepair(std::string volume, Settings settings, int outputFd)
+PermissionRepair::PermissionRepair(std::string volume, Settings settings, Reporter& reporter)
     : m_volume(std::move(volume))
     , m_settings(std::move(settings))
-    , m_outputFd(outputFd) {}
+    , m_reporter(reporter) {}
+
+bool PermissionRepair::started() {
+    return m_reporter.message(std::string(m_checkOnly ? "Started verifying" : "Started repairing") +
+                              " permissions on " + PlistReporter::quoted(m_volume));
+}
 
 int PermissionRepair::look(const std::string& volume, const Settings& settings, std::string& why) {
     const UniqueFd root(::open(volume.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -127,8 +134,7 @@ int PermissionRepair::run() {
         return fail(opened.status, opened.why);
 
     const AccountDatabase accounts = AccountDatabase::read(root.get());
-    PlistReporter reporter(m_outputFd);
-    if (!reporter.message("Started repairing permissions on " + PlistReporter::quoted(m_volume)))
+    if (!started())
         return fail(kFailed, "cannot write the progress; nothing was changed");
 
     // The progress stays below 100 until the end: the first half while the listing is read (the
@@ -139,7 +145,7 @@ int PermissionRepair::run() {
         if (percent <= lastPercent)
             return true;
         lastPercent = percent;
-        return reporter.progress(percent);
+        return m_reporter.progress(percent);
     };
 
     // The source: rpm's listing, whole before anything is checked (a path several packages list is
@@ -161,13 +167,12 @@ int PermissionRepair::run() {
     if (!database.finish())
         return fail(kFailed, database.failure() + "; nothing was changed");
 
-    return checkFiles(root.get(), accounts, reporter, std::move(files), progress);
+    return checkFiles(root.get(), accounts, std::move(files), progress);
 }
 
 int PermissionRepair::runDpkg(int rootFd) {
     const AccountDatabase accounts = AccountDatabase::read(rootFd);
-    PlistReporter reporter(m_outputFd);
-    if (!reporter.message("Started repairing permissions on " + PlistReporter::quoted(m_volume)))
+    if (!started())
         return fail(kFailed, "cannot write the progress; nothing was changed");
     double lastPercent = 0;
     const auto progress = [&](double percent) {
@@ -175,7 +180,7 @@ int PermissionRepair::runDpkg(int rootFd) {
         if (percent <= lastPercent)
             return true;
         lastPercent = percent;
-        return reporter.progress(percent);
+        return m_reporter.progress(percent);
     };
 
     // The first half while the database and the packages' archives are read, with a message per stage;
@@ -185,7 +190,7 @@ int PermissionRepair::runDpkg(int rootFd) {
     const auto reading = [&](int percent, std::string_view now) {
         if (now != stage) {
             stage = now;
-            written = reporter.message(stage + ".") && written;
+            written = m_reporter.message(stage + ".") && written;
         }
         written = progress(percent / 2.0) && written;
     };
@@ -200,25 +205,26 @@ int PermissionRepair::runDpkg(int rootFd) {
         };
     }
     std::string failure;
+    options.writeCache = options.writeCache && !m_checkOnly; // a check leaves the volume as it found it
     std::optional<dpkg::DpkgListing> listing = dpkg::readDpkgDatabase(rootFd, options, reading, &failure);
     if (!listing)
         return fail(kFailed, "cannot read the dpkg database of " + m_volume + ": " + failure +
                                  "; nothing was changed");
     for (const std::string& problem : listing->problems)
-        written = reporter.message(problem) && written;
+        written = m_reporter.message(problem) && written;
     // A package whose installed version's values could not be had is named, never guessed at.
     for (const std::string& package : listing->notCompared)
-        written = reporter.message("Could not compare the package " + PlistReporter::quoted(package) +
-                                   ": no archive or record of its installed version could be had.") &&
+        written = m_reporter.message("Could not compare the package " + PlistReporter::quoted(package) +
+                                     ": no archive or record of its installed version could be had.") &&
                   written;
     if (!listing->notCompared.empty())
-        written = reporter.message(std::to_string(listing->notCompared.size()) + " of " +
-                                   std::to_string(listing->packages) +
-                                   " packages could not be compared; their files were left alone.") &&
+        written = m_reporter.message(std::to_string(listing->notCompared.size()) + " of " +
+                                     std::to_string(listing->packages) +
+                                     " packages could not be compared; their files were left alone.") &&
                   written;
     if (!written)
         return fail(kFailed, "cannot write the progress; nothing was changed");
-    return checkFiles(rootFd, accounts, reporter, std::move(listing->files), progress);
+    return checkFiles(rootFd, accounts, std::move(listing->files), progress);
 }
 
 int PermissionRepair::record() {
@@ -231,20 +237,20 @@ int PermissionRepair::record() {
     std::string failure;
     if (!dpkg::recordPermissions(root.get(), recorded, failure))
         return fail(kFailed, "cannot record permissions on " + m_volume + ": " + failure);
-    PlistReporter reporter(m_outputFd);
     std::string text = "Recorded the permissions of " + std::to_string(recorded.size()) +
                        (recorded.size() == 1 ? " package" : " packages");
     for (size_t i = 0; i < recorded.size(); ++i)
         text += (i == 0 ? ": " : ", ") + recorded[i];
-    if (!reporter.message(text + ".") || !reporter.end())
+    if (!m_reporter.message(text + ".") || !m_reporter.end())
         return fail(kFailed, "cannot write the progress");
     return 0;
 }
 
-int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
-                                 std::vector<PackagedFile> files,
+int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, std::vector<PackagedFile> files,
                                  const std::function<bool(double)>& progress) {
-    FileRepairer repairer(rootFd, accounts, reporter, hardLinksProtected(m_settings.protectedHardLinksPath));
+    FileRepairer repairer(rootFd, accounts, m_reporter,
+                          hardLinksProtected(m_settings.protectedHardLinksPath));
+    repairer.setCheckOnly(m_checkOnly);
     const auto stopped = [&] {
         if (repairer.repaired() == 0)
             return fail(kFailed, "cannot write the progress; nothing was changed");
@@ -254,14 +260,23 @@ int PermissionRepair::checkFiles(int rootFd, const AccountDatabase& accounts, Pl
     if (!repairer.repairAll(std::move(files), [&](double done) { return progress(50.0 + 50.0 * done); }))
         return stopped();
 
-    const std::string summary = repairer.differing() == 0
-                                    ? "Found no file whose permissions differ."
-                                    : "Repaired " + std::to_string(repairer.repaired()) + " of " +
-                                          std::to_string(repairer.differing()) +
-                                          " files whose permissions differed.";
-    if (!reporter.message(summary) || !reporter.end())
+    const int differing = repairer.differing();
+    const auto filesText = [](int n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+    std::string text;
+    if (differing == 0)
+        text = "Found no file whose permissions differ.";
+    else if (m_checkOnly)
+        text = filesText(differing) + (differing == 1 ? " differs" : " differ") + "; a repair would change " +
+               std::to_string(repairer.toRepair()) + " of them. Nothing was changed.";
+    else
+        text = "Repaired " + std::to_string(repairer.repaired()) + " of " + filesText(differing) +
+               " whose permissions differed.";
+    const int status = m_checkOnly && differing > 0 ? m_statusWhenDiffering : 0;
+    if (!m_reporter.summary(
+            {m_checkOnly, m_volume, text, differing, repairer.toRepair(), repairer.repaired(), status}) ||
+        !m_reporter.end())
         return stopped();
-    return 0;
+    return status;
 }
 
 } // namespace helper

@@ -10,18 +10,20 @@
 namespace helper {
 
 class AccountDatabase;
-class PlistReporter;
+class Reporter;
 
 // One whole repair of an installation: chooses the package database it holds, reads what every package
-// says its files should be, and has FileRepairer check and repair them, reporting on `outputFd` as the
-// application reads it (a start message, "PercentComplete" rising while the listing is read and then
-// while the paths are checked, a message per difference and per repair, a summary, and the end).
+// says its files should be, and has FileRepairer check and repair them, reporting to a Reporter (the
+// property lists the application reads, lines for a person or JSON lines): a start message, progress
+// rising while the listing is read and then while the paths are checked, a line per difference and per
+// repair, a summary, and the end. A check (setCheckOnly) is the same run with nothing changed.
 class PermissionRepair {
 public:
     // Exit statuses besides 0.
     static constexpr int kNothingToRepair = 2; // no rpm or dpkg database, or no package in it
     static constexpr int kFailed = 3;  // nothing was changed: the volume or the listing could not be read
     static constexpr int kPartial = 4; // stopped after changing some files (the output went away)
+    static constexpr int kDiffers = 5; // `varnel-repair check`: files differ (as diff(1) says so)
 
     struct Settings {
         std::string rpmPath = "/usr/bin/rpm";
@@ -32,7 +34,15 @@ public:
         bool readDpkg = true;
     };
 
-    PermissionRepair(std::string volume, Settings settings, int outputFd);
+    PermissionRepair(std::string volume, Settings settings, Reporter& reporter);
+
+    // Makes run() a check: the same reading, checking and messages, nothing changed (nor this tool's own
+    // cache of what dpkg archives hold written), and the summary says how many files differ. A whole check
+    // ends with `statusWhenDiffering` when some do, else 0.
+    void setCheckOnly(int statusWhenDiffering) {
+        m_checkOnly = true;
+        m_statusWhenDiffering = statusWhenDiffering;
+    }
 
     // Whether there is anything to repair, changing nothing and needing no root (package databases are
     // readable by all): 0 when the volume has packages that record permissions, kNothingToRepair or
@@ -53,13 +63,16 @@ private:
     int runDpkg(int rootFd);
     // The part every package database shares: FileRepairer's check of `files` (progress 50 to 99), the
     // summary and the end; the exit status.
-    int checkFiles(int rootFd, const AccountDatabase& accounts, PlistReporter& reporter,
-                   std::vector<PackagedFile> files, const std::function<bool(double)>& progress);
+    int checkFiles(int rootFd, const AccountDatabase& accounts, std::vector<PackagedFile> files,
+                   const std::function<bool(double)>& progress);
+    bool started();
 
     std::string m_volume;
     Settings m_settings;
-    int m_outputFd;
+    Reporter& m_reporter;
     dpkg::DpkgOptions m_dpkgOptions;
+    bool m_checkOnly = false;
+    int m_statusWhenDiffering = 0;
 };
 
 } // namespace helper

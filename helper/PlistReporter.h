@@ -1,22 +1,24 @@
 #pragma once
 
+#include "helper/Reporter.h"
+
 #include <string>
 #include <string_view>
 
 namespace helper {
 
 // Writes the tool's progress as the application reads it: one XML property list 1.0 per message, each a
-// dictionary written with a single write(), so a reader never sees two messages' bytes interleaved.
-class PlistReporter {
+// dictionary written with a single write(), so a reader never sees two messages' bytes interleaved. Every
+// report and the summary is a "Message", its text as a person reads it.
+class PlistReporter : public Reporter {
 public:
     explicit PlistReporter(int fd)
         : m_fd(fd) {}
 
-    // Each false when the list could not be written (the reader has gone).
-    bool progress(double percent);
-    bool message(std::string_view text);
+    bool progress(double percent) override;
+    bool summary(const Summary& summary) override;
     // The last list: "End" true and "PercentComplete" 100.
-    bool end();
+    bool end() override;
 
     // Bytes as text an XML string element can carry: markup characters escaped, bytes that are not
     // UTF-8 and characters XML 1.0 cannot hold (control characters other than tab and line feed,
@@ -25,8 +27,11 @@ public:
     // "“text”", the quotes the messages put around a path.
     static std::string quoted(std::string_view text);
 
+protected:
+    bool write(const Report& line) override;
+
 private:
-    bool write(const std::string& entries);
+    bool writeList(const std::string& entries);
 
     int m_fd;
 };

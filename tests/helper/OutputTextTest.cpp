@@ -2,6 +2,7 @@
 #include "helper/AccountDatabase.h"
 #include "helper/PlistReporter.h"
 #include "helper/RepairRule.h"
+#include "helper/Reporter.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,31 @@ TEST(PlistReporterText, MarkupAndBytesXmlCannotHoldBecomeText) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PlistReporter::xmlText(c.in), c.out) << c.in;
+}
+
+// What reaches a terminal cannot move its cursor or change its settings (C0 and C1 controls, escape
+// sequences), and JSON strings stay valid JSON whatever bytes a file name holds.
+TEST(ReporterText, TerminalsGetNoControlsAndJsonStaysValid) {
+    const struct {
+        std::string in, terminal, json;
+    } cases[] = {
+        {"/usr/bin/plain", "/usr/bin/plain", R"("/usr/bin/plain")"},
+        {"quote\" back\\slash", "quote\" back\\slash", R"("quote\" back\\slash")"},
+        {"\x1b]0;title\a\x1b[2J", "\uFFFD]0;title\uFFFD\uFFFD[2J", R"("\u001b]0;title\u0007\u001b[2J")"},
+        {"csi\xc2\x9b"
+         "2J del\x7f",
+         "csi\uFFFD2J del\uFFFD", R"("csi\u009b2J del\u007f")"},
+        {std::string("nul\0 cr\r tab\t lf\n", 17), "nul\uFFFD cr\uFFFD tab\uFFFD lf\uFFFD",
+         R"("nul\u0000 cr\r tab\t lf\n")"},
+        {"bad\xff\xfe cut \xe2\x80", "bad\uFFFD\uFFFD cut \uFFFD\uFFFD",
+         R"("bad\ufffd\ufffd cut \ufffd\ufffd")"},
+        {"caf\xc3\xa9 \u201c\u2028\U0001F4C1", "caf\xc3\xa9 \u201c\u2028\U0001F4C1",
+         "\"caf\xc3\xa9 \u201c\u2028\U0001F4C1\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(helper::HumanReporter::terminalText(c.in), c.terminal) << c.in;
+        EXPECT_EQ(helper::JsonReporter::jsonString(c.in), c.json) << c.in;
+    }
 }
 
 TEST(AccountDatabase, NamesComeFromTheFilesGivenAndRootIsZero) {
