@@ -46,6 +46,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The repair asks for an administrator's password through pkexec, which needs the polkit daemon (Debian 12
 # splits them into two packages); dpkg-shlibdeps adds the libraries to these.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, polkitd")
+# Qt's own texts (standard buttons, the file dialog) in the languages Varnel is translated into.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 
 # rpm: varnel-<version>-<release>.<arch>.rpm, where rpmbuild is installed (the repair tool is what makes
 # Varnel work on rpm systems).
