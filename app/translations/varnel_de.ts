@@ -274,7 +274,7 @@ Manche Benutzer berichten nach einem kürzlich installierten Apple-Update von ei
     </message>
     <message>
         <source>The repair did not finish: the repair tool %1 ended with exit status %2.</source>
-        <translation>Die Reparatur wurde nicht abgeschlossen: Das Reparaturwerkzeug %1 endete mit dem Status %2.</translation>
+        <translation>Die Reparatur wurde nicht abgeschlossen: Das Reparaturwerkzeug %1 endete mit dem Exit-Status %2.</translation>
     </message>
     <message>
         <source>The tool said: %1</source>
