@@ -466,9 +466,10 @@ void AppDelegate::btnScanAndFixClicked() {
 
 void AppDelegate::completeRun() {
     m_currentRun = nullptr;
-    m_log.add(m_repairedFiles == 0   ? tr("Nothing needed repair")
-              : m_repairedFiles == 1 ? tr("1 file repaired")
-                                     : tr("%1 files repaired").arg(m_repairedFiles));
+    const QString summary = m_repairedFiles == 0   ? tr("Nothing needed repair")
+                            : m_repairedFiles == 1 ? tr("1 file repaired")
+                                                   : tr("%1 files repaired").arg(m_repairedFiles);
+    m_log.add(summary);
     m_log.flush();
     QSettings settings;
     settings.setValue(QLatin1String(kLastRunKey), dateutil::currentSeconds());
@@ -477,6 +478,7 @@ void AppDelegate::completeRun() {
     setHidden(lblLastScannedDesc, false);
     updateLabels();
     requestUserAttention();
+    m_notifier.runEnded(_window, true, summary);
     if (!saved)
         alert(tr("The repair is complete, but its time could not be saved in %1, so Varnel will not remember "
                  "it after it quits.")
@@ -493,6 +495,7 @@ void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& 
         for (const QString& line : paragraph.split(QLatin1Char('\n')))
             m_log.add(line);
     m_log.flush();
+    m_notifier.runEnded(_window, false, failure.paragraphs().value(0));
     QString message = failure.paragraphs().join(QLatin1String("\n\n"));
     message += QLatin1String("\n\n") + tr("The time of the last repair was left as it was.");
     alert(message, QMessageBox::Critical);

@@ -81,6 +81,17 @@
     </message>
 </context>
 <context>
+    <name>RunNotifier</name>
+    <message>
+        <source>Repair complete</source>
+        <translation>Reparatur abgeschlossen</translation>
+    </message>
+    <message>
+        <source>The repair did not finish</source>
+        <translation>Die Reparatur wurde nicht abgeschlossen</translation>
+    </message>
+</context>
+<context>
     <name>app::AppDelegate</name>
     <message>
         <source>Repairing %1% — Varnel</source>

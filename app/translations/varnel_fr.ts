@@ -81,6 +81,17 @@
     </message>
 </context>
 <context>
+    <name>RunNotifier</name>
+    <message>
+        <source>Repair complete</source>
+        <translation>Réparation terminée</translation>
+    </message>
+    <message>
+        <source>The repair did not finish</source>
+        <translation>La réparation n’est pas allée à son terme</translation>
+    </message>
+</context>
+<context>
     <name>app::AppDelegate</name>
     <message>
         <source>Repairing %1% — Varnel</source>
