@@ -1,9 +1,11 @@
 #include "app/AppDelegate.h"
 
+#include "app/AboutBox.h"
 #include "app/FailedRun.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "app/WindowFit.h"
+#include "app/WindowPlacement.h"
 #include "core/CheckedConversion.h"
 #include "dateutil/Clock.h"
 #include "repair/repairPermissions.h"
@@ -24,6 +26,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -141,6 +144,7 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     btnStop = ui.btnStop;
     btnDetails = ui.btnDetails;
     detailsPanel = ui.detailsPanel;
+    miSaveLog = ui.miSaveLog;
     m_log.setView(ui.txtLog, ui.lblLogDropped);
 
     connect(ui.btnScanAndFix, &QPushButton::clicked, this, &AppDelegate::btnScanAndFixClicked);
@@ -152,6 +156,12 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
     connect(ui.miQuit, &QAction::triggered, this, &AppDelegate::miQuitClicked);
+    connect(ui.miSaveLog, &QAction::triggered, this, &AppDelegate::btnSaveLogClicked);
+    connect(ui.miAbout, &QAction::triggered, this, [this] { AboutBox::show(_window); });
+    // Escape asks to stop a run, as Stop does; with no run it does nothing.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), &window), &QShortcut::activated, this,
+            &AppDelegate::btnStopClicked);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { WindowPlacement::save(_window); });
     // The progress of a run shows in the title too, where the task bar shows it.
     connect(ui.pbProgress, &QProgressBar::valueChanged, this, [this](int percent) {
         if (_window && m_currentRun)
@@ -353,6 +363,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             frame.moveCenter(screen->availableGeometry().center());
             _window->move(frame.topLeft());
         }
+        WindowPlacement::restore(_window); // where it was last time, when that still fits
     }
     if (boxMain) {
         boxMain->setPalette(lightPalette(boxMain, kPanelWhite, kPanelText));
@@ -447,6 +458,8 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.add(tr("Repair of the start-up disk started"));
     m_runStarted = dateutil::currentSeconds();
     setHidden(btnDetails, false);
+    if (miSaveLog)
+        miSaveLog->setEnabled(true);
     if (_window) // the toggle's row is new: the window makes room for it
         WindowFit::fit(_window, detailsPanel && !detailsPanel->isHidden());
     if (runner->beginRepair(QStringLiteral("/"))) {

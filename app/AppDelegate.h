@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QFrame;
 class QLabel;
 class QToolButton;
@@ -158,6 +159,7 @@ private:
     QPushButton* btnStop = nullptr;
     QToolButton* btnDetails = nullptr;
     QWidget* detailsPanel = nullptr;
+    QAction* miSaveLog = nullptr;
 
     std::unique_ptr<GroupDatabase> m_groupDatabase;
     QString m_toolPath;

@@ -150,6 +150,7 @@ int main(int argc, char** argv) {
             app::AppDelegate withoutUpdater; // never launched, so it has no update client
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });
+            saveAlert(dir, QStringLiteral("about"), [&] { window.ui.miAbout->trigger(); });
             saveAlert(dir, QStringLiteral("alert-not-admin"),
                       [&] { delegate.alert(app::AppDelegate::notAdminMessage(), QMessageBox::Critical); });
         }

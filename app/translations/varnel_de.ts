@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>AboutBox</name>
+    <message>
+        <source>Varnel %1 (build %2)</source>
+        <translation>Varnel %1 (Build %2)</translation>
+    </message>
+    <message>
+        <source>Repairs the permissions of the files on the start-up disk.</source>
+        <translation>Repariert die Zugriffsrechte der Dateien auf dem Startvolume.</translation>
+    </message>
+    <message>
+        <source>Copyright © 2026 The Varnel developers</source>
+        <translation>Copyright © 2026 Die Varnel-Entwickler</translation>
+    </message>
+    <message>
+        <source>Released under the MIT licence.</source>
+        <translation>Veröffentlicht unter der MIT-Lizenz.</translation>
+    </message>
+    <message>
+        <source>About Varnel</source>
+        <translation>Über Varnel</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Repair disk permissions</source>
@@ -78,6 +101,14 @@
     <message>
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;Save Log…</source>
+        <translation>Protokoll &amp;speichern …</translation>
+    </message>
+    <message>
+        <source>&amp;About Varnel</source>
+        <translation>Über &amp;Varnel</translation>
     </message>
 </context>
 <context>

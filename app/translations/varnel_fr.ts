@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr">
 <context>
+    <name>AboutBox</name>
+    <message>
+        <source>Varnel %1 (build %2)</source>
+        <translation>Varnel %1 (build %2)</translation>
+    </message>
+    <message>
+        <source>Repairs the permissions of the files on the start-up disk.</source>
+        <translation>Répare les autorisations des fichiers du disque de démarrage.</translation>
+    </message>
+    <message>
+        <source>Copyright © 2026 The Varnel developers</source>
+        <translation>Copyright © 2026 Les développeurs de Varnel</translation>
+    </message>
+    <message>
+        <source>Released under the MIT licence.</source>
+        <translation>Publié sous la licence MIT.</translation>
+    </message>
+    <message>
+        <source>About Varnel</source>
+        <translation>À propos de Varnel</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Repair disk permissions</source>
@@ -78,6 +101,14 @@
     <message>
         <source>&amp;Quit</source>
         <translation>&amp;Quitter</translation>
+    </message>
+    <message>
+        <source>&amp;Save Log…</source>
+        <translation>&amp;Enregistrer le journal…</translation>
+    </message>
+    <message>
+        <source>&amp;About Varnel</source>
+        <translation>À &amp;propos de Varnel</translation>
     </message>
 </context>
 <context>
