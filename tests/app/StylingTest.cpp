@@ -77,9 +77,7 @@ TEST(Styling, RecolouringKeepsTheTextAndFadesWhenDisabled) {
 }
 
 double luminance(const QColor& c) {
-    const auto channel = [](double v) {
-        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
+    const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
     return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
 }
 // The contrast of a text colour, drawn over the ground with its transparency, against that ground.
@@ -102,17 +100,14 @@ TEST_F(Colours, OurTextsAndButtonTitlesReadAtFourAndAHalfToOne) {
     struct Row {
         QPushButton* button;
         bool enabled;
-    } const buttons[] = {{ui.btnScanAndFix, true},
-                         {ui.btnScanAndFix, false},
-                         {ui.btnStop, true},
-                         {ui.btnCopyLog, true},
-                         {ui.btnSaveLog, true}};
+    } const buttons[] = {{ui.btnScanAndFix, true}, {ui.btnScanAndFix, false}, {ui.btnStop, true},
+                         {ui.btnCopyLog, true},    {ui.btnSaveLog, true}};
     for (const Row& row : buttons) {
         SCOPED_TRACE(row.button->objectName().toStdString() + (row.enabled ? " enabled" : " disabled"));
         row.button->setEnabled(row.enabled);
         const QImage face = row.button->grab().toImage();
-        const QColor title = row.button->palette().color(row.enabled ? QPalette::Active : QPalette::Disabled,
-                                                         QPalette::ButtonText);
+        const QColor title = row.button->palette().color(
+            row.enabled ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText);
         double worst = 100;
         // A strip of the face left of the centred title, inside the frame, top to bottom.
         for (int x = 4; x < 10; ++x)
