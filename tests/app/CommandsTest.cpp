@@ -1,6 +1,5 @@
 // Alerts, the update, help and home-page commands, and the administrator check.
 #include "AppFixture.h"
-#include "app/Translations.h"
 #include "app/WindowPlacement.h"
 #include "varnel/Config.h"
 
@@ -173,17 +172,6 @@ TEST(WindowPlacement, TheWindowStartsWhereItWasWhenItFitsAScreen) {
     app::WindowPlacement::save(&window);
     EXPECT_EQ(QSettings().value(QLatin1String(app::WindowPlacement::kPositionKey)).toPoint(),
               window.frameGeometry().topLeft());
-}
-
-TEST(Translations, QtsOwnComeOnlyWithOursSoEachWindowSpeaksOneLanguage) {
-    QTemporaryDir ours; // no translation of ours for these languages
-    for (const char* name : {"de_DE", "fr_FR", "ar_EG", "he_IL"}) {
-        SCOPED_TRACE(name);
-        app::Translations translations;
-        EXPECT_EQ(translations.install(QLocale(QString::fromLatin1(name)), ours.path()), QString());
-        EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight); // English is never mirrored
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
-    }
 }
 
 } // namespace
