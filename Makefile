@@ -50,11 +50,16 @@ e2e-debian: deps
 	cmake --build --preset dev -j $(JOBS) --target varnel-repair
 	scripts/e2e-debian build/dev/helper/varnel-repair build/e2e
 
-# Pictures of the window and its alerts under a virtual X server, for people to look at.
+# Pictures of the window and its alerts under a virtual X server, for people to look at: in English, and in
+# German under a de_DE.UTF-8 locale compiled into the build folder (the system need not have it).
 screenshots: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS) --target app_screenshots
-	xvfb-run -a -s "-screen 0 1280x800x24" build/dev/app/app_screenshots build/dev/screenshots
+	LANGUAGE=en LC_ALL=C.UTF-8 xvfb-run -a -s "-screen 0 1280x800x24" build/dev/app/app_screenshots build/dev/screenshots
+	mkdir -p build/dev/locales
+	localedef -i de_DE -f UTF-8 build/dev/locales/de_DE.UTF-8
+	LOCPATH=build/dev/locales LANGUAGE=de LC_ALL=de_DE.UTF-8 \
+		xvfb-run -a -s "-screen 0 1280x800x24" build/dev/app/app_screenshots build/dev/screenshots/de
 
 format:
 	@command -v clang-format >/dev/null || scripts/install-deps --format

@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
 
+#include "app/AboutBox.h"
 #include "app/AppIcon.h"
 #include "app/FailedRun.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "app/WindowFit.h"
+#include "app/WindowPlacement.h"
 #include "core/CheckedConversion.h"
 #include "dateutil/Clock.h"
 #include "repair/repairPermissions.h"
@@ -25,6 +27,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -142,6 +145,7 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     btnStop = ui.btnStop;
     btnDetails = ui.btnDetails;
     detailsPanel = ui.detailsPanel;
+    miSaveLog = ui.miSaveLog;
     m_log.setView(ui.txtLog, ui.lblLogDropped);
 
     connect(ui.btnScanAndFix, &QPushButton::clicked, this, &AppDelegate::btnScanAndFixClicked);
@@ -153,6 +157,12 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     connect(ui.miUpdateCheck, &QAction::triggered, this, &AppDelegate::miUpdateCheckClicked);
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
     connect(ui.miQuit, &QAction::triggered, this, &AppDelegate::miQuitClicked);
+    connect(ui.miSaveLog, &QAction::triggered, this, &AppDelegate::btnSaveLogClicked);
+    connect(ui.miAbout, &QAction::triggered, this, [this] { AboutBox::show(_window); });
+    // Escape asks to stop a run, as Stop does; with no run it does nothing.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), &window), &QShortcut::activated, this,
+            &AppDelegate::btnStopClicked);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { WindowPlacement::save(_window); });
     // The progress of a run shows in the title too, where the task bar shows it.
     connect(ui.pbProgress, &QProgressBar::valueChanged, this, [this](int percent) {
         if (_window && m_currentRun)
@@ -358,6 +368,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             frame.moveCenter(screen->availableGeometry().center());
             _window->move(frame.topLeft());
         }
+        WindowPlacement::restore(_window); // where it was last time, when that still fits
     }
     if (boxMain) {
         boxMain->setPalette(lightPalette(boxMain, kPanelWhite, kPanelText));
@@ -452,6 +463,8 @@ void AppDelegate::btnScanAndFixClicked() {
     m_log.add(tr("Repair of the start-up disk started"));
     m_runStarted = dateutil::currentSeconds();
     setHidden(btnDetails, false);
+    if (miSaveLog)
+        miSaveLog->setEnabled(true);
     if (_window) // the toggle's row is new: the window makes room for it
         WindowFit::fit(_window, detailsPanel && !detailsPanel->isHidden());
     if (runner->beginRepair(QStringLiteral("/"))) {
@@ -471,9 +484,10 @@ void AppDelegate::btnScanAndFixClicked() {
 
 void AppDelegate::completeRun() {
     m_currentRun = nullptr;
-    m_log.add(m_repairedFiles == 0   ? tr("Nothing needed repair")
-              : m_repairedFiles == 1 ? tr("1 file repaired")
-                                     : tr("%1 files repaired").arg(m_repairedFiles));
+    const QString summary = m_repairedFiles == 0   ? tr("Nothing needed repair")
+                            : m_repairedFiles == 1 ? tr("1 file repaired")
+                                                   : tr("%1 files repaired").arg(m_repairedFiles);
+    m_log.add(summary);
     m_log.flush();
     QSettings settings;
     settings.setValue(QLatin1String(kLastRunKey), dateutil::currentSeconds());
@@ -482,6 +496,7 @@ void AppDelegate::completeRun() {
     setHidden(lblLastScannedDesc, false);
     updateLabels();
     requestUserAttention();
+    m_notifier.runEnded(_window, true, summary);
     if (!saved)
         alert(tr("The repair is complete, but its time could not be saved in %1, so Varnel will not remember "
                  "it after it quits.")
@@ -498,6 +513,7 @@ void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& 
         for (const QString& line : paragraph.split(QLatin1Char('\n')))
             m_log.add(line);
     m_log.flush();
+    m_notifier.runEnded(_window, false, failure.paragraphs().value(0));
     QString message = failure.paragraphs().join(QLatin1String("\n\n"));
     message += QLatin1String("\n\n") + tr("The time of the last repair was left as it was.");
     alert(message, QMessageBox::Critical);

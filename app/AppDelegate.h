@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/RepairLog.h"
+#include "app/RunNotifier.h"
 #include "dateutil/Date.h"
 #include "repair/ProgressChunk.h"
 #include "repair/RepairProgressDelegate.h"
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QFrame;
 class QLabel;
 class QToolButton;
@@ -66,6 +68,8 @@ public:
     void setRepairToolPath(const QString& path) { m_toolPath = path; }
     // What the current or last repair said, as the details show it.
     const RepairLog& repairLog() const { return m_log; }
+    // What tells the desktop about a run that ended while the window was not looked at.
+    RunNotifier& runNotifier() { return m_notifier; }
     // Writes the log to the file as plain UTF-8 text; false with a reason when it cannot.
     bool saveLog(const QString& fileName, QString* error = nullptr) const;
 
@@ -155,6 +159,7 @@ private:
     QPushButton* btnStop = nullptr;
     QToolButton* btnDetails = nullptr;
     QWidget* detailsPanel = nullptr;
+    QAction* miSaveLog = nullptr;
 
     std::unique_ptr<GroupDatabase> m_groupDatabase;
     QString m_toolPath;
@@ -162,6 +167,7 @@ private:
     QPointer<repair::repairPermissions> m_currentRun;
     repair::ProgressStream m_progress;
     RepairLog m_log;
+    RunNotifier m_notifier;
     int m_repairedFiles = 0; // messages of the run under way that say a file was repaired
     double m_runStarted = 0; // when the last run started, in seconds since 1970
 };

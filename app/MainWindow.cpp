@@ -24,6 +24,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui.btnStop->hide();
     ui.btnDetails->hide();
     ui.detailsPanel->hide();
+    ui.miSaveLog->setEnabled(false); // there is a log once a run has started
 }
 
 } // namespace app

@@ -1,9 +1,11 @@
 // Writes screenshots of the main window and its alerts to a folder, for people to look at:
-// `make screenshots` runs it under a virtual X server. It is not a test and asserts nothing.
+// `make screenshots` runs it under a virtual X server, once in English and once in German (the language of
+// the locale, as the program chooses it). It is not a test and asserts nothing.
 #include "app/AppDelegate.h"
 #include "app/AppIcon.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
+#include "app/Translations.h"
 #include "dateutil/Clock.h"
 #include "update/Updater.h"
 
@@ -86,6 +88,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("VarnelScreenshots"));
     QApplication::setApplicationName(QStringLiteral("VarnelScreenshots"));
     QApplication::setWindowIcon(app::applicationIcon()); // as the program does: the alerts show it
+    app::Translations translations;
+    const QString language = translations.install(QLocale());
+    std::printf("language: %s\n", language.isEmpty() ? "English" : qPrintable(language));
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots"));
     QDir().mkpath(dir.path());
     dateutil::ScopedClock clock(kNow);
@@ -145,6 +150,7 @@ int main(int argc, char** argv) {
             app::AppDelegate withoutUpdater; // never launched, so it has no update client
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });
+            saveAlert(dir, QStringLiteral("about"), [&] { window.ui.miAbout->trigger(); });
             saveAlert(dir, QStringLiteral("alert-not-admin"),
                       [&] { delegate.alert(app::AppDelegate::notAdminMessage(), QMessageBox::Critical); });
         }

@@ -46,6 +46,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The repair asks for an administrator's password through pkexec, which needs the polkit daemon (Debian 12
 # splits them into two packages); dpkg-shlibdeps adds the libraries to these.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, polkitd")
+# Qt's own texts (standard buttons, the file dialog) in the languages Varnel is translated into.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 # The apt hook is a configuration file the administrator may change; purging the package removes what
 # varnel-repair keeps in /var/lib/varnel (receipts and its cache of archive contents).
 if(VARNEL_INSTALL_APT_HOOK)

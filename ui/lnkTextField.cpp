@@ -5,11 +5,13 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace ui {
 namespace {
+
+// The room kept around the text for the focus ring, so the ring never covers a glyph or the underline and
+// the label does not move when it gains focus.
+constexpr int kRingRoom = 3;
 
 // Screen readers read the label as a link named by its text, which they can press.
 class LinkAccessible : public QAccessibleWidget {
@@ -54,6 +56,7 @@ lnkTextField::lnkTextField(const QString& text, QWidget* parent)
     setTextFormat(Qt::PlainText);
     setTextInteractionFlags(Qt::NoTextInteraction);
     setFocusPolicy(Qt::StrongFocus);
+    setContentsMargins(kRingRoom, kRingRoom - 1, kRingRoom, kRingRoom - 1);
     setText(text);
     applyEnabledLook();
 }
@@ -113,11 +116,14 @@ void lnkTextField::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
     if (!hasFocus())
         return;
+    // A ring of our own in the text's colour: the style's ring may be drawn only after keyboard use, or in
+    // the highlight colour, which vanishes on a blue window. The text's colour is readable on whatever the
+    // label sits on.
     QPainter painter(this);
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
-    option.rect = contentsRect();
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(foregroundRole()), 1.0, Qt::SolidLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 2.0, 2.0);
 }
 
 void lnkTextField::applyEnabledLook() {

@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
+#include "app/WindowPlacement.h"
 #include "dateutil/Clock.h"
 #include "ui/BusyIndicator.h"
 #include "update/UpdatePresenter.h"
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <ctime>
@@ -111,6 +113,13 @@ private:
     QTimer m_timer;
 };
 
+// Makes the window the active one, so that its shortcuts answer keys.
+inline void activate(QWidget& window) {
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
 // The controller, counting its requests for the user's attention instead of making them.
 class TestDelegate : public app::AppDelegate {
 public:
@@ -133,6 +142,7 @@ protected:
         setenv("TZ", "UTC", 1);
         tzset();
         QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
+        QSettings().remove(QLatin1String(app::WindowPlacement::kPositionKey));
         delegate.connectOutlets(window);
         delegate.setGroupDatabase(FakeGroups::admin());
         delegate.applicationDidFinishLaunching();

@@ -1,6 +1,7 @@
 // Alerts, the update, help and home-page commands, and the administrator check.
 #include "AppFixture.h"
-#include "app/Translations.h"
+#include "app/WindowPlacement.h"
+#include "varnel/Config.h"
 
 #include <QDesktopServices>
 #include <QSignalSpy>
@@ -119,15 +120,59 @@ TEST(AdminCheck, AListingThePrimaryGroupOrRootCountsForTheRealUser) {
     }
 }
 
-TEST(Translations, QtsOwnComeOnlyWithOursSoEachWindowSpeaksOneLanguage) {
-    QTemporaryDir ours; // no translation of ours for these languages
-    for (const char* name : {"de_DE", "fr_FR", "ar_EG", "he_IL"}) {
-        SCOPED_TRACE(name);
-        app::Translations translations;
-        EXPECT_EQ(translations.install(QLocale(QString::fromLatin1(name)), ours.path()), QString());
-        EXPECT_EQ(QGuiApplication::layoutDirection(), Qt::LeftToRight); // English is never mirrored
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+TEST_F(Commands, AboutTellsVersionBuildLicenceAndSite) {
+    AlertWatcher watcher;
+    ui.miAbout->trigger();
+    ASSERT_EQ(watcher.alerts.size(), 1u);
+    const SeenAlert& about = watcher.alerts.front();
+    EXPECT_EQ(about.title, QStringLiteral("About Varnel"));
+    EXPECT_EQ(about.format, Qt::PlainText);
+    for (const char* part :
+         {varnel::config::kVersion, varnel::config::kBuildVersion, "MIT", varnel::config::kSiteHost})
+        EXPECT_TRUE(about.text.contains(QString::fromUtf8(part))) << part;
+    EXPECT_EQ(about.buttons, QStringList{QStringLiteral("OK")});
+}
+
+// The window's place is kept at quitting and used at the next start only where the window fits a screen
+// whole (the offscreen screen is 800 x 600).
+TEST(WindowPlacement, TheWindowStartsWhereItWasWhenItFitsAScreen) {
+    struct Row {
+        const char* what;
+        QVariant stored;
+        bool restored;
+    };
+    const Row rows[] = {
+        {"nothing stored", QVariant(), false},
+        {"on the screen", QPoint(40, 30), true},
+        {"at the screen's corner", QPoint(0, 0), true},
+        {"partly off to the left", QPoint(-200, 30), false},
+        {"on a screen that is gone", QPoint(3000, 30), false},
+        {"hanging off the bottom", QPoint(40, 590), false},
+        {"not a point", QStringLiteral("40,30"), false},
+    };
+    std::optional<QPoint> unplaced; // where the window starts when nothing is remembered
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QSettings().setValue(QLatin1String(app::WindowPlacement::kPositionKey), row.stored);
+        if (!row.stored.isValid())
+            QSettings().remove(QLatin1String(app::WindowPlacement::kPositionKey));
+        app::MainWindow window;
+        TestDelegate delegate;
+        delegate.connectOutlets(window);
+        delegate.setGroupDatabase(FakeGroups::admin());
+        delegate.applicationDidFinishLaunching();
+        const QRect available = window.screen()->availableGeometry();
+        EXPECT_TRUE(available.contains(window.frameGeometry()));
+        if (!unplaced)
+            unplaced = window.frameGeometry().topLeft();
+        EXPECT_EQ(window.frameGeometry().topLeft(), row.restored ? row.stored.toPoint() : *unplaced);
     }
+    app::MainWindow window;
+    window.show();
+    window.move(123, 45);
+    app::WindowPlacement::save(&window);
+    EXPECT_EQ(QSettings().value(QLatin1String(app::WindowPlacement::kPositionKey)).toPoint(),
+              window.frameGeometry().topLeft());
 }
 
 } // namespace

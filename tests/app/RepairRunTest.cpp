@@ -3,6 +3,7 @@
 #include "repair/repairPermissions.h"
 
 #include <QClipboard>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -337,7 +338,11 @@ TEST_F(RepairRun, StopAndQuitAskThenEndTheToolAndWhatItStartedAndStoreNothing) {
         QFile list(QString::fromUtf8(pids));
         return list.open(QIODevice::ReadOnly) ? list.readAll().split('\n') : QByteArrayList();
     };
-    const std::function<void()> askToStop[] = {[&] { ui.btnStop->click(); }, [&] { ui.miQuit->trigger(); }};
+    const std::function<void()> askToStop[] = {[&] { ui.btnStop->click(); }, [&] { ui.miQuit->trigger(); },
+                                               [&] {
+                                                   activate(window);
+                                                   QTest::keyClick(&window, Qt::Key_Escape);
+                                               }};
     for (const auto& stop : askToStop) {
         QFile::remove(QString::fromUtf8(pids));
         press();
@@ -364,6 +369,32 @@ TEST_F(RepairRun, StopAndQuitAskThenEndTheToolAndWhatItStartedAndStoreNothing) {
     }
     EXPECT_EQ(stored(), kBefore);
     EXPECT_EQ(delegate.attentionRequests, 0);
+}
+
+// Ctrl+S saves the log once there is one; before the first run, and Escape without a run, do nothing.
+TEST_F(RepairRun, KeysSaveTheLogAndStopOnlyWhenThereIsSomething) {
+    activate(window);
+    QStringList dialogs;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            dialogs << dialog->windowTitle();
+            dialog->reject();
+        }
+    });
+    watch.start(10);
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QTest::qWait(100);
+    EXPECT_EQ(dialogs, QStringList());
+    press();
+    ASSERT_TRUE(waitForIdle());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QTest::qWait(100);
+    EXPECT_EQ(dialogs, QStringList());
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.isEmpty(); }, 3000));
+    EXPECT_EQ(dialogs, QStringList{QStringLiteral("Save the Repair Log")});
 }
 
 TEST_F(RepairRun, AFloodOfMessagesKeepsTheLogBoundedAndTheWindowResponsive) {

@@ -2,7 +2,10 @@
 #include "ui/lnkTextField.h"
 
 #include <QAccessible>
+#include <QPushButton>
 #include <QTest>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -80,6 +83,58 @@ TEST(LinkLabel, KeyboardAndScreenReadersCanFollowIt) {
     label.setEnabled(false);
     accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(target.clicks, 3);
+}
+
+double luminance(QRgb rgb) {
+    const auto channel = [](int value) {
+        const double c = value / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) + 0.0722 * channel(qBlue(rgb));
+}
+double contrast(QRgb a, QRgb b) {
+    const auto [dark, light] = std::minmax(luminance(a), luminance(b));
+    return (light + 0.05) / (dark + 0.05);
+}
+
+// On the window's blue, as in the footer: focus by Tab or given by the program draws a ring that stands out
+// from the background (3:1, as for any control's outline) around the text, never over it.
+TEST(LinkLabel, ShowsAFocusRingAroundTheTextWhileItHasFocus) {
+    QWidget window;
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor::fromRgbF(0.41f, 0.71f, 0.91f));
+    palette.setColor(QPalette::WindowText, QColor(0x12, 0x33, 0x4d));
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+    auto* before = new QPushButton(QStringLiteral("Before"), &window);
+    auto* label = new ui::lnkTextField(QStringLiteral("www.varnel.app"), &window);
+    label->move(0, 40);
+    label->resize(label->sizeHint());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const QImage unfocused = label->grab().toImage();
+    const QRgb background = unfocused.pixel(label->width() / 2, 0);
+    const QRect text = label->contentsRect();
+
+    for (const bool byKeyboard : {true, false}) {
+        SCOPED_TRACE(byKeyboard ? "by Tab" : "given by the program");
+        before->setFocus();
+        if (byKeyboard)
+            QTest::keyClick(&window, Qt::Key_Tab);
+        else
+            label->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(label->hasFocus());
+        const QImage focused = label->grab().toImage();
+        ASSERT_EQ(focused.size(), unfocused.size()); // the label keeps its size
+        for (const QPoint rim :
+             {QPoint(focused.width() / 2, 0), QPoint(focused.width() / 2, focused.height() - 1),
+              QPoint(0, focused.height() / 2), QPoint(focused.width() - 1, focused.height() / 2)})
+            EXPECT_GE(contrast(focused.pixel(rim), background), 3.0) << rim.x() << "," << rim.y();
+        EXPECT_EQ(focused.copy(text), unfocused.copy(text));
+        before->setFocus();
+        EXPECT_EQ(label->grab().toImage(), unfocused);
+    }
 }
 
 } // namespace
