@@ -145,9 +145,9 @@ void BM_RepairToolAgainstFloorAndRpmVerify(benchmark::State& state) {
         state.SkipWithError("needs root to install the packages into a temporary root");
         return;
     }
-    const std::vector<std::string> metadataOnly = {"/usr/bin/rpm", "--root",         g_root,
-                                                   "-Va",          "--nofiledigest", "--nodigest",
-                                                   "--nosignature", "--nodeps",      "--noscripts"};
+    const std::vector<std::string> metadataOnly = {"/usr/bin/rpm",  "--root",         g_root,
+                                                   "-Va",           "--nofiledigest", "--nodigest",
+                                                   "--nosignature", "--nodeps",       "--noscripts"};
     std::vector<double> toolCpu, toolWall, floorCpu, floorWall, metaCpu, allCpu, peak;
     for (auto _ : state) {
         const Run floor = floorRun();
@@ -170,12 +170,15 @@ void BM_RepairToolAgainstFloorAndRpmVerify(benchmark::State& state) {
     state.counters["floor_cpu_ms"] = 1000 * median(floorCpu);
     state.counters["rpm_Va_meta_cpu_ms"] = 1000 * median(metaCpu);
     state.counters["rpm_Va_cpu_ms"] = 1000 * median(allCpu);
-    state.counters["tool_vs_floor_cpu"] = median(toolCpu) / median(floorCpu);        // target: at most 1.2
-    state.counters["tool_vs_rpm_Va_meta_cpu"] = median(toolCpu) / median(metaCpu);   // target: at most 1.0
+    state.counters["tool_vs_floor_cpu"] = median(toolCpu) / median(floorCpu);      // target: at most 1.2
+    state.counters["tool_vs_rpm_Va_meta_cpu"] = median(toolCpu) / median(metaCpu); // target: at most 1.0
     state.counters["tool_vs_floor_wall"] = median(toolWall) / median(floorWall);
     state.counters["tool_peak_MiB"] = *std::max_element(peak.begin(), peak.end());
 }
-BENCHMARK(BM_RepairToolAgainstFloorAndRpmVerify)->Iterations(15)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RepairToolAgainstFloorAndRpmVerify)
+    ->Iterations(15)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // rpm's CPU answering the tool's query against its plain file listing.
 void BM_RpmQueryAgainstPlainListing(benchmark::State& state) {
@@ -207,8 +210,8 @@ std::string packageFolder(const std::string& scratch) {
         return VARNEL_BENCH_PACKAGES;
     const std::string folder = scratch + "/packages";
     std::fprintf(stderr, "bench_repair_tool: building %d packages of 111 entries each\n", std::atoi(large));
-    if (run({"/bin/bash", VARNEL_MAKE_TEST_PACKAGES, folder, "large", std::to_string(std::atoi(large))}).status !=
-        0)
+    if (run({"/bin/bash", VARNEL_MAKE_TEST_PACKAGES, folder, "large", std::to_string(std::atoi(large))})
+            .status != 0)
         return {};
     return folder;
 }

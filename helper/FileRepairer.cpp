@@ -84,6 +84,7 @@ bool FileRepairer::repairAll(std::vector<PackagedFile> files, const Progress& pr
         size_t end = begin + 1;
         while (end < all.size() && all[end].path == all[begin].path)
             ++end;
+        m_nextPath = end < all.size() ? std::string_view(all[end].path) : std::string_view();
         if (!checkPath(all.subspan(begin, end - begin)))
             return false;
         begin = end;
@@ -143,17 +144,26 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     if (!plain || !path.starts_with('/'))
         return leaveAlone(path, "is not a plain absolute path; it was left alone.");
     const std::string name = parts.empty() ? std::string() : std::string(parts.back());
+    const unsigned type = file.mode & S_IFMT;
     FolderWalk::Folder folder{m_rootFd, false, {}}; // the top itself: the caller chose it
+    FolderWalk::Folder self;                        // the folder itself, when the walk went into it
     struct stat found {};
     const auto missing = [&] {
         return file.missingOk || leaveAlone(path, "is missing; it was not created.");
     };
-    if (!parts.empty() && !m_walk.folderOf(path, folder))
-        return errno == ENOENT ? missing() : couldNotCheck(path, errno);
-    if ((parts.empty() ? ::fstat(m_rootFd, &found)
-                       : ::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW)) != 0)
-        return errno == ENOENT ? missing() : couldNotCheck(path, errno);
-    const unsigned type = file.mode & S_IFMT;
+    // One look per path: a folder whose entries come next is gone into at once, and the walk's look at
+    // it serves the check; anything else is looked at by name in its folder, never following a link.
+    const bool entriesBelow =
+        m_nextPath.size() > path.size() && m_nextPath.starts_with(path) && m_nextPath[path.size()] == '/';
+    if (parts.empty()) {
+        if (::fstat(m_rootFd, &found) != 0)
+            return couldNotCheck(path, errno);
+    } else if (!(type == S_IFDIR && entriesBelow && m_walk.enterFolder(path, folder, self, found))) {
+        if (!m_walk.folderOf(path, folder))
+            return errno == ENOENT ? missing() : couldNotCheck(path, errno);
+        if (::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? missing() : couldNotCheck(path, errno);
+    }
     if ((found.st_mode & S_IFMT) != type)
         return leaveAlone(path, std::string("should be ") + typeName(type) + " but is " +
                                     typeName(found.st_mode) + "; it was left alone.");
@@ -217,24 +227,30 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
                                 "link other users' files (fs.protected_hardlinks is off).");
 
-    // A folder's trust is judged by what it was before this change, for what is below it.
-    if (type == S_IFDIR && !parts.empty())
-        m_walk.enter(path);
-
-    // Opened only now, to change it, and confirmed to be what was checked.
-    const UniqueFd fd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
-                                    : ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    // Opened only now, to change it, and confirmed to be what was checked. A folder is opened by the walk
+    // (its trust, for what is below it, is judged by what it was before this change), and the walk's
+    // descriptor of a folder it went into for the check is the very object checked.
+    FolderWalk::Folder held;
     struct stat now {};
-    if (!fd || ::fstat(fd.get(), &now) != 0)
+    UniqueFd opened;
+    if (self.fd < 0 && !parts.empty() && type == S_IFDIR && m_walk.enterFolder(path, folder, held, now))
+        self = held;
+    else if (self.fd >= 0)
+        now = found;
+    else if (opened =
+                 UniqueFd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
+                                        : ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+             !opened || ::fstat(opened.get(), &now) != 0)
         return couldNotCheck(path, errno);
+    const int fd = self.fd >= 0 ? self.fd : opened.get();
     if (now.st_dev != found.st_dev || now.st_ino != found.st_ino || (now.st_mode & S_IFMT) != type)
         return leaveAlone(path, "changed while it was being checked; it was left alone.");
 
     if (type == S_IFREG) {
         std::vector<char> capability;
         const bool privileged = (target.mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
-                                !readCapability(fd.get(), capability) || !capability.empty();
-        const std::string refusal = privileged ? privilegeRefusal(fd.get(), now) : std::string();
+                                !readCapability(fd, capability) || !capability.empty();
+        const std::string refusal = privileged ? privilegeRefusal(fd, now) : std::string();
         if (!refusal.empty())
             return leaveAlone(
                 path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
@@ -243,7 +259,7 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
                           std::string(packages) + ".");
     }
 
-    const std::string failure = apply(fd.get(), now, target.uid, target.gid, target.mode);
+    const std::string failure = apply(fd, now, target.uid, target.gid, target.mode);
     if (!failure.empty())
         return m_reporter.message("Could not repair " + quoted + ": " + failure + ".");
     ++m_repaired;

@@ -69,6 +69,7 @@ private:
     const AccountDatabase& m_accounts;
     PlistReporter& m_reporter;
     bool m_hardLinksProtected;
+    std::string_view m_nextPath; // the path checked after the current one, if any
     int m_differing = 0;
     int m_repaired = 0;
 };
