@@ -230,6 +230,8 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     // Opened only now, to change it, and confirmed to be what was checked. A folder is opened by the walk
     // (its trust, for what is below it, is judged by what it was before this change), and the walk's
     // descriptor of a folder it went into for the check is the very object checked.
+    if (m_beforeOpening)
+        m_beforeOpening(path);
     FolderWalk::Folder held;
     struct stat now {};
     UniqueFd opened;

@@ -48,6 +48,12 @@ public:
     using Progress = std::function<bool(double done)>;
     bool repairAll(std::vector<PackagedFile> files, const Progress& progress);
 
+    // Called with the path between its check and the opening for its change (for tests that swap the
+    // object there).
+    void setBeforeOpening(std::function<void(std::string_view path)> hook) {
+        m_beforeOpening = std::move(hook);
+    }
+
     int differing() const { return m_differing; }
     int repaired() const { return m_repaired; }
 
@@ -70,6 +76,7 @@ private:
     PlistReporter& m_reporter;
     bool m_hardLinksProtected;
     std::string_view m_nextPath; // the path checked after the current one, if any
+    std::function<void(std::string_view)> m_beforeOpening;
     int m_differing = 0;
     int m_repaired = 0;
 };

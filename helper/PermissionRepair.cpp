@@ -160,8 +160,8 @@ int PermissionRepair::run() {
             return fail(kFailed, "cannot write the progress; nothing was changed");
         if (packages % 16 != 1)
             continue;
-        const double share =
-            database.listingShare().value_or(static_cast<double>(packages) / static_cast<double>(packages + 500));
+        const double share = database.listingShare().value_or(static_cast<double>(packages) /
+                                                              static_cast<double>(packages + 500));
         if (!progress(50.0 * share))
             return fail(kFailed, "cannot write the progress; nothing was changed");
     }

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -183,8 +183,9 @@ RpmListing::Item RpmListing::next(PackagedFile& file) {
         if (tag != 'F' || !separator(' ') || !readNumber(mode) || !separator(' ') || !readNumber(state) ||
             !separator(' ') || !readNumber(flags) || !separator(' ') || !readNumber(verify) ||
             !separator(' ') || !readField(file.user, quoted, true) || file.user.empty() || !separator(' ') ||
-            !readField(file.group, quoted, true) || file.group.empty() || !separator(' ') || !readField(file.capability, hasCapability) ||
-            !separator(' ') || !readField(file.path, quoted) || !quoted || !separator('\n'))
+            !readField(file.group, quoted, true) || file.group.empty() || !separator(' ') ||
+            !readField(file.capability, hasCapability) || !separator(' ') || !readField(file.path, quoted) ||
+            !quoted || !separator('\n'))
             return error(m_failure.empty() ? unreadable : m_failure);
         const auto rpmFlags = static_cast<unsigned long>(flags),
                    rpmVerify = static_cast<unsigned long>(verify);
