@@ -8,8 +8,9 @@
 // - rpm's part alone: the query the tool reads against rpm's plain file listing.
 // The root holds 300 tiny installed packages (built at build time). VARNEL_BENCH_LARGE=N installs N
 // packages of 111 entries each instead (1,500 is about a desktop's 170,000 entries; building them takes
-// minutes). The page cache stays warm: nothing here may drop the machine's caches.
-// Installing into a root needs root: without it the benchmark reports that and skips.
+// minutes; VARNEL_BENCH_KEEP=1 keeps the root, VARNEL_BENCH_ROOT=<root> uses a kept one). The page cache
+// stays warm: nothing here may drop the machine's caches. Installing into a root needs root: without it the
+// benchmark reports that and skips.
 #include "helper/RpmDatabase.h"
 
 #include <algorithm>
@@ -220,7 +221,9 @@ std::string packageFolder(const std::string& scratch) {
 
 int main(int argc, char** argv) {
     std::string folder;
-    if (geteuid() == 0) {
+    if (const char* kept = std::getenv("VARNEL_BENCH_ROOT"); kept && *kept)
+        g_root = kept; // a root a run before kept (VARNEL_BENCH_KEEP)
+    else if (geteuid() == 0) {
         std::string pattern = std::filesystem::temp_directory_path() / "varnel-bench-XXXXXX";
         if (mkdtemp(pattern.data()))
             folder = pattern;

@@ -76,9 +76,19 @@ std::string FileRepairer::modeString(unsigned mode) {
 
 bool FileRepairer::repairAll(std::vector<PackagedFile> files, const Progress& progress) {
     std::erase_if(files, [](const PackagedFile& f) { return !checkedType(f.mode); });
-    std::stable_sort(files.begin(), files.end(), [](const PackagedFile& a, const PackagedFile& b) {
-        return FolderWalk::pathOrder(a.path, b.path);
+    // Sorted by reference, then moved into that order once: an entry is large to move about.
+    std::vector<PackagedFile*> order;
+    order.reserve(files.size());
+    for (PackagedFile& f : files)
+        order.push_back(&f);
+    std::stable_sort(order.begin(), order.end(), [](const PackagedFile* a, const PackagedFile* b) {
+        return FolderWalk::pathOrder(a->path, b->path);
     });
+    std::vector<PackagedFile> sorted;
+    sorted.reserve(files.size());
+    for (PackagedFile* f : order)
+        sorted.push_back(std::move(*f));
+    files = std::move(sorted);
     const std::span<const PackagedFile> all(files);
     for (size_t begin = 0; begin < all.size();) {
         size_t end = begin + 1;

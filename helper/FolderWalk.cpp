@@ -3,6 +3,7 @@
 #include "helper/PathResolver.h"
 #include "helper/Trust.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,13 +22,12 @@ FolderWalk::Folder FolderWalk::top() const {
 
 bool FolderWalk::pathOrder(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] == b[i])
-            continue;
-        const auto rank = [](char c) { return c == '/' ? -1 : static_cast<unsigned char>(c); };
-        return rank(a[i]) < rank(b[i]);
-    }
-    return a.size() < b.size();
+    const auto [at, _] = std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
+    if (at == a.begin() + static_cast<std::ptrdiff_t>(n))
+        return a.size() < b.size();
+    const size_t i = static_cast<size_t>(at - a.begin());
+    const auto rank = [](char c) { return c == '/' ? -1 : static_cast<unsigned char>(c); };
+    return rank(a[i]) < rank(b[i]);
 }
 
 std::vector<std::string_view> FolderWalk::components(std::string_view path, bool& plain) {

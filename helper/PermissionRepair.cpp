@@ -152,7 +152,8 @@ int PermissionRepair::run() {
         if (item == RpmListing::Item::End)
             break;
         if (item == RpmListing::Item::File) {
-            files.push_back(file);
+            files.push_back(std::move(file));
+            file.package = files.back().package; // the package line's name holds for the files after it
             continue;
         }
         if (packages++ == 0 &&
