@@ -33,8 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(!listing.failure().empty());
             break;
         }
+        // User and group come bare in the listing: never empty, never holding a field's separator.
         if (item == helper::RpmListing::Item::File)
-            check(file.mode <= 0xFFFFu && (file.verify & ~all) == 0 && file.path.size() < size);
+            check(file.mode <= 0xFFFFu && (file.verify & ~all) == 0 && file.path.size() < size &&
+                  !file.user.empty() && !file.group.empty() &&
+                  file.user.find_first_of(" \n") == std::string::npos &&
+                  file.group.find_first_of(" \n") == std::string::npos);
     }
     return 0;
 }

@@ -28,6 +28,8 @@ public:
                const std::vector<std::string>& environment, Output output = Output::Pipe);
     // The read end of the child's standard output (Output::Pipe).
     int output() const { return m_output.get(); }
+    // Its process id while it runs; -1 before it started and after wait().
+    pid_t pid() const { return m_pid; }
     // Waits for the child; its wait status.
     int wait();
 

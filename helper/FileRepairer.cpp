@@ -76,9 +76,19 @@ std::string FileRepairer::modeString(unsigned mode) {
 
 bool FileRepairer::repairAll(std::vector<PackagedFile> files, const Progress& progress) {
     std::erase_if(files, [](const PackagedFile& f) { return !checkedType(f.mode); });
-    std::stable_sort(files.begin(), files.end(), [](const PackagedFile& a, const PackagedFile& b) {
-        return FolderWalk::pathOrder(a.path, b.path);
+    // Sorted by reference, then moved into that order once: an entry is large to move about.
+    std::vector<PackagedFile*> order;
+    order.reserve(files.size());
+    for (PackagedFile& f : files)
+        order.push_back(&f);
+    std::stable_sort(order.begin(), order.end(), [](const PackagedFile* a, const PackagedFile* b) {
+        return FolderWalk::pathOrder(a->path, b->path);
     });
+    std::vector<PackagedFile> sorted;
+    sorted.reserve(files.size());
+    for (PackagedFile* f : order)
+        sorted.push_back(std::move(*f));
+    files = std::move(sorted);
     // At most one pass per level of folders that can be open to others; a path is far shallower.
     constexpr int kMaxPasses = 64;
     bool putOff = true;
@@ -102,6 +112,7 @@ bool FileRepairer::pass(std::span<const PackagedFile> all, const Progress& progr
         size_t end = begin + 1;
         while (end < all.size() && all[end].path == all[begin].path)
             ++end;
+        m_nextPath = end < all.size() ? std::string_view(all[end].path) : std::string_view();
         if (!checkPath(all.subspan(begin, end - begin)))
             return false;
         begin = end;
@@ -162,17 +173,26 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     if (!plain || !path.starts_with('/'))
         return leaveAlone(path, "is not a plain absolute path; it was left alone.");
     const std::string name = parts.empty() ? std::string() : std::string(parts.back());
+    const unsigned type = file.mode & S_IFMT;
     FolderWalk::Folder folder{m_rootFd, false, {}}; // the top itself: the caller chose it
+    FolderWalk::Folder self;                        // the folder itself, when the walk went into it
     struct stat found {};
     const auto missing = [&] {
         return file.missingOk || leaveAlone(path, "is missing; it was not created.");
     };
-    if (!parts.empty() && !m_walk.folderOf(path, folder))
-        return errno == ENOENT ? missing() : couldNotCheck(path, errno);
-    if ((parts.empty() ? ::fstat(m_rootFd, &found)
-                       : ::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW)) != 0)
-        return errno == ENOENT ? missing() : couldNotCheck(path, errno);
-    const unsigned type = file.mode & S_IFMT;
+    // One look per path: a folder whose entries come next is gone into at once, and the walk's look at
+    // it serves the check; anything else is looked at by name in its folder, never following a link.
+    const bool entriesBelow =
+        m_nextPath.size() > path.size() && m_nextPath.starts_with(path) && m_nextPath[path.size()] == '/';
+    if (parts.empty()) {
+        if (::fstat(m_rootFd, &found) != 0)
+            return couldNotCheck(path, errno);
+    } else if (!(type == S_IFDIR && entriesBelow && m_walk.enterFolder(path, folder, self, found))) {
+        if (!m_walk.folderOf(path, folder))
+            return errno == ENOENT ? missing() : couldNotCheck(path, errno);
+        if (::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? missing() : couldNotCheck(path, errno);
+    }
     if ((found.st_mode & S_IFMT) != type)
         return leaveAlone(path, std::string("should be ") + typeName(type) + " but is " +
                                     typeName(found.st_mode) + "; it was left alone.");
@@ -251,16 +271,24 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         return leaveAlone(path, "was not repaired: it has several hard links, and this system lets users "
                                 "link other users' files (fs.protected_hardlinks is off).");
 
-    // A folder's trust is judged by what it was before this change, for what is below it.
-    if (type == S_IFDIR && !parts.empty())
-        m_walk.enter(path);
-
-    // Opened only now, to change it, and confirmed to be what was checked.
-    const UniqueFd fd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
-                                    : ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    // Opened only now, to change it, and confirmed to be what was checked. A folder is opened by the walk
+    // (its trust, for what is below it, is judged by what it was before this change), and the walk's
+    // descriptor of a folder it went into for the check is the very object checked.
+    if (m_beforeOpening)
+        m_beforeOpening(path);
+    FolderWalk::Folder held;
     struct stat now {};
-    if (!fd || ::fstat(fd.get(), &now) != 0)
+    UniqueFd opened;
+    if (self.fd < 0 && !parts.empty() && type == S_IFDIR && m_walk.enterFolder(path, folder, held, now))
+        self = held;
+    else if (self.fd >= 0)
+        now = found;
+    else if (opened =
+                 UniqueFd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
+                                        : ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+             !opened || ::fstat(opened.get(), &now) != 0)
         return couldNotCheck(path, errno);
+    const int fd = self.fd >= 0 ? self.fd : opened.get();
     if (now.st_dev != found.st_dev || now.st_ino != found.st_ino || (now.st_mode & S_IFMT) != type)
         return leaveAlone(path, "changed while it was being checked; it was left alone.");
 
@@ -274,14 +302,14 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
         const bool privileged =
             (target.mode & (S_ISUID | S_ISGID) & ~now.st_mode) ||
             (ownerChanges && ((target.mode & (S_ISUID | S_ISGID)) || !file.capability.empty() ||
-                              !readCapability(fd.get(), capability) || !capability.empty()));
+                              !readCapability(fd, capability) || !capability.empty()));
         // A pass after the first looks at what a folder open to others held: whoever could write there
         // could have put any program of the volume under this name, so privileges are not given back.
         const std::string refusal =
             !privileged ? std::string()
             : m_foldersWereOpen
                 ? "a folder above it was open to users other than root until this run closed it"
-                : privilegeRefusal(fd.get(), now);
+                : privilegeRefusal(fd, now);
         if (!refusal.empty())
             return leaveAlone(
                 path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
@@ -294,7 +322,7 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     // A check stops here: everything above only looked (the read lease's descriptor is read-only).
     if (m_checkOnly)
         return m_reporter.report({Report::Kind::WouldRepair, "Would repair " + quoted + ".", path});
-    const std::string failure = apply(fd.get(), now, target.uid, target.gid, target.mode);
+    const std::string failure = apply(fd, now, target.uid, target.gid, target.mode);
     if (!failure.empty())
         return m_reporter.report(
             {Report::Kind::Error, "Could not repair " + quoted + ": " + failure + ".", path});

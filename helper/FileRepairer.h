@@ -57,6 +57,12 @@ public:
     using Progress = std::function<bool(double done)>;
     bool repairAll(std::vector<PackagedFile> files, const Progress& progress);
 
+    // Called with the path between its check and the opening for its change (for tests that swap the
+    // object there).
+    void setBeforeOpening(std::function<void(std::string_view path)> hook) {
+        m_beforeOpening = std::move(hook);
+    }
+
     int differing() const { return m_differing; }
     int repaired() const { return m_repaired; }
     // The paths a change was made to or tried on (in a check: would have been).
@@ -82,6 +88,8 @@ private:
     Reporter& m_reporter;
     bool m_hardLinksProtected;
     bool m_checkOnly = false;
+    std::string_view m_nextPath; // the path checked after the current one, if any
+    std::function<void(std::string_view)> m_beforeOpening;
     int m_differing = 0;
     int m_toRepair = 0;
     int m_repaired = 0;

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace helper {
@@ -32,7 +33,7 @@ public:
     struct Folder {
         int fd = -1;
         bool othersCanChange = false; // anyone but root can change this folder or one above it
-        std::string_view changeable;  // then the first such folder on the way, as a path
+        std::string changeable;       // then the first such folder on the way, as a path
     };
     // The folder that holds the last component of `path` (a plain absolute path: no "." or ".."). False
     // with errno set when it cannot be reached (ELOOP: a link the rule does not follow).
@@ -40,6 +41,11 @@ public:
     // Walks into the folder `path` names, so that its trust is taken from what it is now, before a change
     // to it; the paths below it are then judged by that.
     bool enter(std::string_view path);
+    // Walks into the folder `path` names when its last component is a folder itself (no link followed
+    // there), giving the folder that holds it, its own descriptor and its status as the walk found them:
+    // a check needs no look of its own at a folder the walk goes into anyway. False otherwise (missing,
+    // a link, another type: errno tells), with `parent` filled in when the walk reached it.
+    bool enterFolder(std::string_view path, Folder& parent, Folder& self, struct stat& status);
 
     // The top of the installation as a folder.
     Folder top() const;
@@ -55,9 +61,11 @@ private:
         UniqueFd fd;
         bool others = false;
         std::string changeable;
+        struct stat status {}; // as the walk found it (what a link led to, for a link)
     };
     bool walkTo(const std::vector<std::string_view>& parts);
-    bool descend(std::string_view name, const std::string& path);
+    bool descend(std::string_view name, const std::string& path, bool followLink = true);
+    Folder current() const;
 
     int m_rootFd;
     bool m_rootOthers = true;

@@ -64,11 +64,11 @@ bool hasDpkgPackages(int rootFd) {
     return !dpkg::parseStatus(text).empty();
 }
 
-// The rpm database opened and its packages counted, or the status and reason why not.
+// The rpm database found and its listing started (or, for a look, its packages counted), or the status
+// and reason why not.
 struct Opened {
     int status = 0;
     std::string why;
-    long packages = 0;
 };
 
 Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume, bool list) {
@@ -82,17 +82,16 @@ Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume
         return {PermissionRepair::kFailed,
                 "cannot find the rpm package database of " + volume + ": " + database.failure()};
     }
-    // The listing starts beside the count: on a database of small packages starting rpm is most of the
-    // work, and the listing only waits (its pipe full) until the count is in.
-    if (list && !database.startListing())
-        return {PermissionRepair::kFailed, database.failure()};
+    // The listing counts its packages itself; only a look without one asks rpm for their number.
+    if (list)
+        return database.startListing() ? Opened{} : Opened{PermissionRepair::kFailed, database.failure()};
     const std::optional<long> packages = database.countPackages();
     if (!packages)
         return {PermissionRepair::kFailed,
                 "cannot read the rpm package database of " + volume + ": " + database.failure()};
     if (*packages == 0)
         return {PermissionRepair::kNothingToRepair, noPermissions(volume)};
-    return {0, {}, *packages};
+    return {};
 }
 
 } // namespace
@@ -134,11 +133,10 @@ int PermissionRepair::run() {
         return fail(opened.status, opened.why);
 
     const AccountDatabase accounts = AccountDatabase::read(root.get());
-    if (!started())
-        return fail(kFailed, "cannot write the progress; nothing was changed");
 
-    // The progress stays below 100 until the end: the first half while the listing is read (the
-    // packages counted before may have changed since), the second while the paths are checked.
+    // The progress stays below 100 until the end: the first half while the listing is read, by how much
+    // of the database rpm has read (else by packages, against a guess that grows with them), the second
+    // while the paths are checked.
     double lastPercent = 0;
     const auto progress = [&](double percent) {
         percent = std::min(99.0, std::floor(percent));
@@ -149,7 +147,8 @@ int PermissionRepair::run() {
     };
 
     // The source: rpm's listing, whole before anything is checked (a path several packages list is
-    // checked once, with all they say about it), and nothing is changed before rpm has ended well.
+    // checked once, with all they say about it), and nothing is changed before rpm has ended well. The
+    // start is told with the first package: a database without any has nothing to repair.
     std::vector<PackagedFile> files;
     PackagedFile file;
     long packages = 0;
@@ -159,13 +158,24 @@ int PermissionRepair::run() {
             return fail(kFailed, database.listing().failure() + "; nothing was changed");
         if (item == RpmListing::Item::End)
             break;
-        if (item == RpmListing::Item::File)
-            files.push_back(file);
-        else if (!progress(50.0 * static_cast<double>(packages++) / static_cast<double>(opened.packages)))
+        if (item == RpmListing::Item::File) {
+            files.push_back(std::move(file));
+            file.package = files.back().package; // the package line's name holds for the files after it
+            continue;
+        }
+        if (packages++ == 0 && !started())
+            return fail(kFailed, "cannot write the progress; nothing was changed");
+        if (packages % 16 != 1)
+            continue;
+        const double share = database.listingShare().value_or(static_cast<double>(packages) /
+                                                              static_cast<double>(packages + 500));
+        if (!progress(50.0 * share))
             return fail(kFailed, "cannot write the progress; nothing was changed");
     }
     if (!database.finish())
         return fail(kFailed, database.failure() + "; nothing was changed");
+    if (packages == 0)
+        return fail(kNothingToRepair, noPermissions(m_volume));
 
     return checkFiles(root.get(), accounts, std::move(files), progress);
 }

@@ -2,8 +2,11 @@
 
 #include "helper/PathResolver.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,13 +14,15 @@
 
 namespace helper {
 
-// One line per package, then one per file. Text fields are quoted by rpm's own shell escaping (any byte
-// but NUL may be in a file name, line feeds and quotes included); rpm writes a missing tag as "(none)",
+// One line per package, then one per file. File names may hold any byte but NUL (line feeds and quotes
+// included), and rpm's query format cannot write a NUL, so they are quoted by rpm's own shell escaping, and
+// so are package names and capabilities (whose text may hold spaces). Numbers and user and group names
+// (which rpm never lets hold a space or a line feed) come bare. rpm writes a missing tag as "(none)",
 // unquoted.
 const char* const RpmListing::kFormat =
     "P %{NAME:shescape}\\n"
-    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME:shescape} "
-    "%{FILEGROUPNAME:shescape} %{FILECAPS:shescape} %{FILENAMES:shescape}\\n]";
+    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME} %{FILEGROUPNAME} "
+    "%{FILECAPS:shescape} %{FILENAMES:shescape}\\n]";
 
 namespace {
 
@@ -92,32 +97,52 @@ int RpmListing::readByte() {
     return c;
 }
 
-bool RpmListing::readField(std::string& field, bool& quoted) {
+bool RpmListing::fill() {
+    if (m_position < m_length)
+        return true;
+    return peekByte() >= 0;
+}
+
+bool RpmListing::readField(std::string& field, bool& quoted, bool bare) {
     field.clear();
-    quoted = peekByte() == '\'';
+    quoted = !bare && peekByte() == '\'';
     if (!quoted) {
-        for (int c = peekByte(); c >= 0 && c != ' ' && c != '\n'; c = peekByte()) {
-            field += static_cast<char>(readByte());
+        // Up to the next space or line feed, taken a buffer's worth at a time.
+        while (fill()) {
+            const char* begin = m_buffer + m_position;
+            const char* end = begin;
+            const char* const limit = m_buffer + m_length;
+            while (end < limit && *end != ' ' && *end != '\n')
+                ++end;
+            field.append(begin, end);
+            m_position += static_cast<size_t>(end - begin);
             if (field.size() > kMaxField)
                 return false;
+            if (end < limit)
+                return true;
         }
-        return true;
+        return m_failure.empty(); // the end of the listing ends the field; a failed read does not
     }
     readByte();
     for (;;) {
-        const int c = readByte();
-        if (c < 0)
+        if (!fill())
             return false;
-        if (c == '\'') {
-            // A quote inside the text comes out as '\'' : close, escaped quote, reopen.
-            if (peekByte() != '\\')
-                return true;
-            if (readByte() != '\\' || readByte() != '\'' || readByte() != '\'')
-                return false;
-        }
-        field += static_cast<char>(c);
+        const char* begin = m_buffer + m_position;
+        const auto* quote = static_cast<const char*>(std::memchr(begin, '\'', m_length - m_position));
+        const char* end = quote ? quote : m_buffer + m_length;
+        field.append(begin, end);
+        m_position += static_cast<size_t>(end - begin);
         if (field.size() > kMaxField)
             return false;
+        if (!quote)
+            continue;
+        ++m_position;
+        // A quote inside the text comes out as '\'' : close, escaped quote, reopen.
+        if (peekByte() != '\\')
+            return true;
+        if (readByte() != '\\' || readByte() != '\'' || readByte() != '\'')
+            return false;
+        field += '\'';
     }
 }
 
@@ -157,9 +182,10 @@ RpmListing::Item RpmListing::next(PackagedFile& file) {
         bool hasCapability = false;
         if (tag != 'F' || !separator(' ') || !readNumber(mode) || !separator(' ') || !readNumber(state) ||
             !separator(' ') || !readNumber(flags) || !separator(' ') || !readNumber(verify) ||
-            !separator(' ') || !readField(file.user, quoted) || !separator(' ') ||
-            !readField(file.group, quoted) || !separator(' ') || !readField(file.capability, hasCapability) ||
-            !separator(' ') || !readField(file.path, quoted) || !quoted || !separator('\n'))
+            !separator(' ') || !readField(file.user, quoted, true) || file.user.empty() || !separator(' ') ||
+            !readField(file.group, quoted, true) || file.group.empty() || !separator(' ') ||
+            !readField(file.capability, hasCapability) || !separator(' ') || !readField(file.path, quoted) ||
+            !quoted || !separator('\n'))
             return error(m_failure.empty() ? unreadable : m_failure);
         const auto rpmFlags = static_cast<unsigned long>(flags),
                    rpmVerify = static_cast<unsigned long>(verify);
@@ -239,6 +265,7 @@ RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
         }
         if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
             m_databaseFolder = folder;
+            m_databaseBytes = static_cast<double>(st.st_size);
             return Availability::Present;
         }
     }
@@ -270,7 +297,21 @@ bool RpmDatabase::startListing() {
     if (!start(m_listing, {"--query", "--all", "--queryformat", RpmListing::kFormat}))
         return false;
     m_reader = RpmListing(m_listing.output(), m_silenceSeconds);
+    const std::string counts = "/proc/" + std::to_string(m_listing.pid()) + "/io";
+    m_listingCounts = UniqueFd(::open(counts.c_str(), O_RDONLY | O_CLOEXEC));
     return true;
+}
+
+std::optional<double> RpmDatabase::listingShare() {
+    char text[512];
+    const ssize_t n = m_listingCounts ? ::pread(m_listingCounts.get(), text, sizeof text - 1, 0) : -1;
+    if (n <= 0 || m_databaseBytes <= 0)
+        return std::nullopt;
+    text[n] = '\0';
+    const char* read = std::strstr(text, "rchar: ");
+    if (!read)
+        return std::nullopt;
+    return std::min(1.0, std::strtod(read + 7, nullptr) / m_databaseBytes);
 }
 
 bool RpmDatabase::finish() {

@@ -32,7 +32,10 @@ public:
 private:
     int readByte();
     int peekByte();
-    bool readField(std::string& field, bool& quoted);
+    bool fill(); // false at the end of the listing or when it cannot be read
+    // A field up to the next space or line feed, or one in rpm's shell quoting (then `quoted`), unless
+    // `bare`: then up to the next space or line feed whatever it holds.
+    bool readField(std::string& field, bool& quoted, bool bare = false);
     bool readNumber(long& value);
     Item error(std::string why);
 
@@ -58,9 +61,13 @@ public:
     // The number of installed packages; none when rpm failed.
     std::optional<long> countPackages();
 
-    // Starts the listing of every package's files, to be read with listing().
+    // Starts the listing of every package's files, to be read with listing(). Its package lines count the
+    // packages; how far it has come is told by listingShare().
     bool startListing();
     RpmListing& listing() { return m_reader; }
+    // About the share of the listing rpm has written, 0 to 1: what it has read (the kernel's count of its
+    // reads) against the size of the database; none when that cannot be told.
+    std::optional<double> listingShare();
     // After End: whether rpm itself ended well.
     bool finish();
 
@@ -75,6 +82,8 @@ private:
     std::string m_rpmPath, m_root;
     int m_silenceSeconds;
     std::string m_databaseFolder; // inside the root; set once availability() found the database
+    double m_databaseBytes = 0;   // the size of the database file it found
+    UniqueFd m_listingCounts;     // /proc/<listing rpm>/io
     std::string m_failure;
     ChildProcess m_listing;
     RpmListing m_reader{-1, 0};

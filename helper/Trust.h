@@ -9,7 +9,8 @@ namespace helper {
 // is `st`: an empty text when nobody but root can, otherwise why not, as a message clause ("anyone may
 // write it"). Counted as others: an owner other than root, a group other than root with write, write
 // for everyone, and a POSIX access control list entry that grants write to a user or group other than
-// root (read from system.posix_acl_access; an entry the list's mask withholds write from grants none).
+// root (read from system.posix_acl_access, only when the mode's group bits, which are the list's mask,
+// hold write; an entry the mask withholds write from grants none).
 // A list that cannot be read or understood counts as granting write.
 std::string othersMayWrite(int fd, const struct stat& st);
 

@@ -1,5 +1,8 @@
 // varnel-repair on temporary roots holding real rpm databases, run on its own and by the application's
 // runner.
+#include "helper/AccountDatabase.h"
+#include "helper/FileRepairer.h"
+#include "helper/PlistReporter.h"
 #include "plist/PropertyList.h"
 #include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
@@ -762,6 +765,81 @@ TEST_F(RepairToolTest, TheRunnerSeesRisingProgressAndTheEnd) {
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()) && percents.front() < 100);
     EXPECT_EQ(log.readings.back(), (repair::ProgressReading{100, true, {}}));
     EXPECT_EQ(statOf("/opt/vt/etc/conf").st_mode & 07777u, 0644u);
+}
+
+// The object a check looked at is swapped by name before it is opened to be changed: the change never
+// reaches the substitute. A folder the walk went into for the check is changed through the descriptor the
+// check looked at, so the substitute is not touched there either.
+TEST(RepairToolSwap, AnObjectSwappedBetweenCheckAndChangeIsLeftAlone) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to own the temporary root";
+    const struct {
+        const char* why;
+        std::vector<std::string> packaged; // the first is swapped
+        std::function<void(const std::string&)> make, swap;
+        const char* says;
+    } rows[] = {
+        {"a file for another file",
+         {"/f"},
+         [](const std::string& r) { std::ofstream(r + "/f"), std::ofstream(r + "/g"); },
+         [](const std::string& r) { std::filesystem::rename(r + "/g", r + "/f"); },
+         "changed while"},
+        {"a file for a link",
+         {"/f"},
+         [](const std::string& r) { std::ofstream(r + "/f"), std::ofstream(r + "/g"); },
+         [](const std::string& r) {
+             std::filesystem::create_symlink("g", r + "/l");
+             std::filesystem::rename(r + "/l", r + "/f");
+         },
+         "changed while"},
+        {"a folder for another folder",
+         {"/d"},
+         [](const std::string& r) {
+             std::filesystem::create_directories(r + "/d"), std::filesystem::create_directories(r + "/g");
+         },
+         [](const std::string& r) { std::filesystem::rename(r + "/g", r + "/d"); },
+         "changed while"},
+        {"a folder the walk holds, for another folder",
+         {"/d", "/d/x"},
+         [](const std::string& r) {
+             std::filesystem::create_directories(r + "/d/x"), std::filesystem::create_directories(r + "/g/x");
+         },
+         [](const std::string& r) {
+             std::filesystem::rename(r + "/d", r + "/old");
+             std::filesystem::rename(r + "/g", r + "/d");
+         },
+         "Repaired"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        TemporaryFolder root;
+        row.make(root.path);
+        for (const char* name : {"/f", "/g", "/d", "/d/x", "/g/x"})
+            ::chmod((root.path + name).c_str(), 0600);
+        const int rootFd = ::open(root.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int output = ::memfd_create("reports", MFD_CLOEXEC);
+        const helper::AccountDatabase accounts =
+            helper::AccountDatabase::fromText("root:x:0:0::/:/bin/sh\n", "root:x:0:\n");
+        helper::PlistReporter reporter(output);
+        helper::FileRepairer repairer(rootFd, accounts, reporter, true);
+        const std::string swapped = row.packaged.front();
+        repairer.setBeforeOpening([&](std::string_view path) {
+            if (path == swapped)
+                row.swap(root.path);
+        });
+        std::vector<helper::PackagedFile> files;
+        for (const std::string& path : row.packaged)
+            files.push_back(
+                {"p", path, (path.starts_with("/d") ? S_IFDIR : S_IFREG) | 0755u, "root", "root", ""});
+        EXPECT_TRUE(repairer.repairAll(files, {}));
+        const std::string reports = fileText("/proc/self/fd/" + std::to_string(output));
+        EXPECT_NE(reports.find(row.says), std::string::npos) << reports;
+        struct stat substitute {};
+        EXPECT_EQ(::stat((root.path + swapped).c_str(), &substitute), 0);
+        EXPECT_EQ(substitute.st_mode & 07777u, 0600u) << "the substitute was changed";
+        ::close(output);
+        ::close(rootFd);
+    }
 }
 
 } // namespace
