@@ -101,6 +101,15 @@ PermissionRepair::PermissionRepair(std::string volume, Settings settings, Report
     , m_settings(std::move(settings))
     , m_reporter(reporter) {}
 
+bool PermissionRepair::advance(double percent) {
+    // Whole percents, rising only, and below 100 until the end.
+    percent = std::min(99.0, std::floor(percent));
+    if (percent <= m_lastPercent)
+        return true;
+    m_lastPercent = percent;
+    return m_reporter.progress(percent);
+}
+
 bool PermissionRepair::started() {
     return m_reporter.message(std::string(m_checkOnly ? "Started verifying" : "Started repairing") +
                               " permissions on " + PlistReporter::quoted(m_volume));
@@ -137,14 +146,7 @@ int PermissionRepair::run() {
     // The progress stays below 100 until the end: the first half while the listing is read, by how much
     // of the database rpm has read (else by packages, against a guess that grows with them), the second
     // while the paths are checked.
-    double lastPercent = 0;
-    const auto progress = [&](double percent) {
-        percent = std::min(99.0, std::floor(percent));
-        if (percent <= lastPercent)
-            return true;
-        lastPercent = percent;
-        return m_reporter.progress(percent);
-    };
+    const auto progress = [this](double percent) { return advance(percent); };
 
     // The source: rpm's listing, whole before anything is checked (a path several packages list is
     // checked once, with all they say about it), and nothing is changed before rpm has ended well. The
@@ -184,14 +186,7 @@ int PermissionRepair::runDpkg(int rootFd) {
     const AccountDatabase accounts = AccountDatabase::read(rootFd);
     if (!started())
         return fail(kFailed, "cannot write the progress; nothing was changed");
-    double lastPercent = 0;
-    const auto progress = [&](double percent) {
-        percent = std::min(99.0, std::floor(percent));
-        if (percent <= lastPercent)
-            return true;
-        lastPercent = percent;
-        return m_reporter.progress(percent);
-    };
+    const auto progress = [this](double percent) { return advance(percent); };
 
     // The first half while the database and the packages' archives are read, with a message per stage;
     // nothing is changed before all of it is in.

@@ -66,12 +66,15 @@ private:
     int checkFiles(int rootFd, const AccountDatabase& accounts, std::vector<PackagedFile> files,
                    const std::function<bool(double)>& progress);
     bool started();
+    // Reports the progress when it has risen by a whole percent; false when it could not be written.
+    bool advance(double percent);
 
     std::string m_volume;
     Settings m_settings;
     Reporter& m_reporter;
     dpkg::DpkgOptions m_dpkgOptions;
     bool m_checkOnly = false;
+    double m_lastPercent = 0;
     int m_statusWhenDiffering = 0;
 };
 
