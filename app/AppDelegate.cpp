@@ -146,6 +146,7 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     btnDetails = ui.btnDetails;
     detailsPanel = ui.detailsPanel;
     miSaveLog = ui.miSaveLog;
+    miCheck = ui.miCheck;
     m_log.setView(ui.txtLog, ui.lblLogDropped);
 
     connect(ui.btnScanAndFix, &QPushButton::clicked, this, &AppDelegate::btnScanAndFixClicked);
@@ -158,6 +159,7 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     connect(ui.miHelp, &QAction::triggered, this, &AppDelegate::miHelpClicked);
     connect(ui.miQuit, &QAction::triggered, this, &AppDelegate::miQuitClicked);
     connect(ui.miSaveLog, &QAction::triggered, this, &AppDelegate::btnSaveLogClicked);
+    connect(ui.miCheck, &QAction::triggered, this, &AppDelegate::miCheckClicked);
     connect(ui.miAbout, &QAction::triggered, this, [this] { AboutBox::show(_window); });
     // Escape asks to stop a run, as Stop does; with no run it does nothing.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), &window), &QShortcut::activated, this,
@@ -166,7 +168,8 @@ void AppDelegate::connectOutlets(MainWindow& window) {
     // The progress of a run shows in the title too, where the task bar shows it.
     connect(ui.pbProgress, &QProgressBar::valueChanged, this, [this](int percent) {
         if (_window && m_currentRun)
-            _window->setWindowTitle(tr("Repairing %1% \u2014 Varnel").arg(percent));
+            _window->setWindowTitle(m_check.active() ? CheckRun::title(percent)
+                                                     : tr("Repairing %1% \u2014 Varnel").arg(percent));
     });
 }
 
@@ -324,6 +327,8 @@ void AppDelegate::updateLabels() {
     // Stop goes with the run; the focus it had goes back to the button that starts the next one.
     const bool stopHadFocus = btnStop && _window && _window->focusWidget() == btnStop;
     setEnabled(btnScanAndFix, true);
+    if (miCheck)
+        miCheck->setEnabled(true);
     if (stopHadFocus && btnScanAndFix)
         btnScanAndFix->setFocus(Qt::OtherFocusReason);
     setHidden(pbWait, true);
@@ -415,6 +420,7 @@ void AppDelegate::repairPermissionsProgress(repair::repairPermissions* runner, c
             // "Repaired “path”." names one file; a summary such as "Repaired 3 of 3 files …" is not one.
             if (reading.message->startsWith(u"Repaired \u201c"))
                 ++m_repairedFiles;
+            m_check.read(*reading.message);
         }
         // A progress bar ignores values outside its range; above 100 means done, so it shows full.
         if (reading.percentComplete && *reading.percentComplete > 0 && pbProgress)
@@ -439,12 +445,27 @@ void AppDelegate::repairPermissionsFinished(repair::repairPermissions* runner,
 }
 
 void AppDelegate::btnScanAndFixClicked() {
+    m_check.end();
+    beginRun();
+}
+
+void AppDelegate::miCheckClicked() {
+    if (m_currentRun)
+        return; // one run at a time
+    m_check.begin(lblProgress);
+    beginRun();
+}
+
+void AppDelegate::beginRun() {
+    const bool check = m_check.active();
     setHidden(lblLastScannedDesc, true);
     // Stop takes the focus before the disabled button would hand it on to whatever comes next.
     setHidden(btnStop, false);
     if (btnStop && _window && _window->focusWidget() == btnScanAndFix)
         btnStop->setFocus(Qt::OtherFocusReason);
     setEnabled(btnScanAndFix, false);
+    if (miCheck)
+        miCheck->setEnabled(false);
     setHidden(lblLastScanned, true);
     setHidden(pbWait, false);
     if (pbWait)
@@ -460,30 +481,47 @@ void AppDelegate::btnScanAndFixClicked() {
     m_progress.reset();
     m_log.clear();
     m_repairedFiles = 0;
-    m_log.add(tr("Repair of the start-up disk started"));
+    m_log.add(check ? CheckRun::startedLine() : tr("Repair of the start-up disk started"));
     m_runStarted = dateutil::currentSeconds();
     setHidden(btnDetails, false);
     if (miSaveLog)
         miSaveLog->setEnabled(true);
     if (_window) // the toggle's row is new: the window makes room for it
         WindowFit::fit(_window, detailsPanel && !detailsPanel->isHidden());
-    if (runner->beginRepair(QStringLiteral("/"))) {
+    if (runner->beginRepair(QStringLiteral("/"),
+                            check ? QLatin1String(CheckRun::kVerb) : QStringLiteral("repairPermissions"))) {
         m_currentRun = runner;
         setHidden(pbProgress, false);
         if (_window)
-            _window->setWindowTitle(tr("Repairing %1% \u2014 Varnel").arg(0));
+            _window->setWindowTitle(check ? CheckRun::title(0) : tr("Repairing %1% \u2014 Varnel").arg(0));
         return;
     }
     const QString reason = runner->startError();
     delete runner;
-    m_log.add(tr("The repair could not be started: %1").arg(reason));
+    m_check.end();
+    m_log.add(check ? CheckRun::notStarted(reason) : tr("The repair could not be started: %1").arg(reason));
     m_log.flush();
     updateLabels();
-    alert(tr("The repair could not be started.\n\n%1").arg(reason), QMessageBox::Critical);
+    alert(check ? CheckRun::notStartedAlert(reason)
+                : tr("The repair could not be started.\n\n%1").arg(reason),
+          QMessageBox::Critical);
+}
+
+void AppDelegate::completeCheck() {
+    m_check.end();
+    m_log.add(m_check.summary());
+    m_log.flush();
+    setHidden(lblLastScannedDesc, false);
+    updateLabels();
+    // Never a request for attention nor a notice: the user asked for the check and reads its result here.
+    if (m_check.offerRepair(_window) && !m_currentRun)
+        btnScanAndFixClicked();
 }
 
 void AppDelegate::completeRun() {
     m_currentRun = nullptr;
+    if (m_check.active())
+        return completeCheck();
     const QString summary = m_repairedFiles == 0   ? tr("Nothing needed repair")
                             : m_repairedFiles == 1 ? tr("1 file repaired")
                                                    : tr("%1 files repaired").arg(m_repairedFiles);
@@ -506,14 +544,17 @@ void AppDelegate::completeRun() {
 
 void AppDelegate::failRun(const QString& toolPath, const repair::RepairOutcome& outcome) {
     m_currentRun = nullptr;
+    const bool check = m_check.active();
+    m_check.end();
     setHidden(lblLastScannedDesc, false);
     updateLabels();
-    const FailedRun failure(toolPath, outcome);
+    const FailedRun failure(toolPath, outcome, check);
     for (const QString& paragraph : failure.paragraphs())
         for (const QString& line : paragraph.split(QLatin1Char('\n')))
             m_log.add(line);
     m_log.flush();
-    m_notifier.runEnded(_window, false, failure.paragraphs().value(0));
+    if (!check)
+        m_notifier.runEnded(_window, false, failure.paragraphs().value(0));
     QString message = failure.paragraphs().join(QLatin1String("\n\n"));
     message += QLatin1String("\n\n") + tr("The time of the last repair was left as it was.");
     alert(message, QMessageBox::Critical);
@@ -526,6 +567,7 @@ void AppDelegate::stopRun() {
         runner->cancelRepair(); // ends the tool and whatever it started; no end call follows
         runner->deleteLater();
     }
+    m_check.end();
     m_log.add(tr("Stopped by you"));
     m_log.flush();
     setHidden(lblLastScannedDesc, false);
@@ -536,7 +578,8 @@ bool AppDelegate::userAgreesToStop() {
     QMessageBox box(_window);
     box.setWindowTitle(QStringLiteral("Varnel"));
     box.setTextFormat(Qt::PlainText);
-    box.setText(tr("Stop the repair? Files repaired so far stay repaired."));
+    box.setText(m_check.active() ? CheckRun::stopQuestion()
+                                 : tr("Stop the repair? Files repaired so far stay repaired."));
     box.setIcon(QMessageBox::Question);
     QPushButton* stop = box.addButton(tr("Stop"), QMessageBox::DestructiveRole);
     QPushButton* goOn = box.addButton(tr("Continue"), QMessageBox::RejectRole);

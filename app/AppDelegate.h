@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CheckRun.h"
 #include "app/RepairLog.h"
 #include "app/RunNotifier.h"
 #include "dateutil/Date.h"
@@ -113,6 +114,8 @@ public:
 public slots:
     // Puts the window into its busy state and starts a repair of the start-up volume.
     void btnScanAndFixClicked();
+    // Puts the window into its busy state and checks the start-up volume without changing anything.
+    void miCheckClicked();
     // Asks whether to stop the run under way and stops it if so.
     void btnStopClicked();
     // Ends the program, once the user agreed to stop a run under way.
@@ -133,8 +136,12 @@ protected:
     virtual void requestUserAttention();
 
 private:
+    // Starts a repair, or a check when m_check is active.
+    void beginRun();
     // The steps that close a run: a completed one stores its time, a failed one explains itself.
     void completeRun();
+    // A completed check stores nothing: it shows what it found and may start the repair.
+    void completeCheck();
     void failRun(const QString& toolPath, const repair::RepairOutcome& outcome);
     // Ends the run under way, as the user asked: nothing is stored and nothing is reported.
     void stopRun();
@@ -160,6 +167,7 @@ private:
     QToolButton* btnDetails = nullptr;
     QWidget* detailsPanel = nullptr;
     QAction* miSaveLog = nullptr;
+    QAction* miCheck = nullptr;
 
     std::unique_ptr<GroupDatabase> m_groupDatabase;
     QString m_toolPath;
@@ -168,6 +176,7 @@ private:
     repair::ProgressStream m_progress;
     RepairLog m_log;
     RunNotifier m_notifier;
+    CheckRun m_check;        // what the run under way does differently when it is a check
     int m_repairedFiles = 0; // messages of the run under way that say a file was repaired
     double m_runStarted = 0; // when the last run started, in seconds since 1970
 };

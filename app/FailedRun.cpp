@@ -11,18 +11,19 @@ constexpr int kAuthenticationImpossible = 127;
 
 } // namespace
 
-QString FailedRun::terminalCommand(const QString& toolPath) {
+QString FailedRun::terminalCommand(const QString& toolPath, bool check) {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+-]+$"));
     QString quoted = toolPath;
     if (!plain.match(toolPath).hasMatch())
         quoted = QLatin1Char('\'') + QString(toolPath).replace(QLatin1Char('\''), QLatin1String("'\\''")) +
                  QLatin1Char('\'');
-    return QStringLiteral("sudo %1 repairPermissions -plist /").arg(quoted);
+    return QStringLiteral("sudo %1 %2 -plist /")
+        .arg(quoted, check ? QLatin1String("verifyPermissions") : QLatin1String("repairPermissions"));
 }
 
-FailedRun::FailedRun(const QString& toolPath, const repair::RepairOutcome& outcome) {
+FailedRun::FailedRun(const QString& toolPath, const repair::RepairOutcome& outcome, bool check) {
     const QString said = outcome.errorOutput;
-    const QString inTerminal = terminalCommand(toolPath);
+    const QString inTerminal = terminalCommand(toolPath, check);
 #if !defined(Q_OS_MACOS)
     if (!outcome.crashed && outcome.exitStatus == kAuthenticationDismissed) {
         m_paragraphs
@@ -58,12 +59,20 @@ FailedRun::FailedRun(const QString& toolPath, const repair::RepairOutcome& outco
         return;
     }
 #endif
-    m_paragraphs
-        << (outcome.crashed
-                ? tr("The repair did not finish: the repair tool %1 was stopped by a signal.").arg(toolPath)
-                : tr("The repair did not finish: the repair tool %1 ended with exit status %2.")
-                      .arg(toolPath)
-                      .arg(outcome.exitStatus));
+    if (check)
+        m_paragraphs << (outcome.crashed
+                             ? tr("The check did not finish: the repair tool %1 was stopped by a signal.")
+                                   .arg(toolPath)
+                             : tr("The check did not finish: the repair tool %1 ended with exit status %2.")
+                                   .arg(toolPath)
+                                   .arg(outcome.exitStatus));
+    else
+        m_paragraphs << (outcome.crashed
+                             ? tr("The repair did not finish: the repair tool %1 was stopped by a signal.")
+                                   .arg(toolPath)
+                             : tr("The repair did not finish: the repair tool %1 ended with exit status %2.")
+                                   .arg(toolPath)
+                                   .arg(outcome.exitStatus));
     const QStringList lines = said.trimmed().split(QLatin1Char('\n'));
     if (const QString last = lines.last().trimmed(); !last.isEmpty())
         m_paragraphs << tr("The tool said: %1").arg(last);

@@ -16,12 +16,13 @@ class FailedRun {
     Q_DECLARE_TR_FUNCTIONS(app::FailedRun)
 
 public:
-    FailedRun(const QString& toolPath, const repair::RepairOutcome& outcome);
+    // check: the run was a check without repairing, run with that verb.
+    FailedRun(const QString& toolPath, const repair::RepairOutcome& outcome, bool check = false);
 
     // The explanation, a paragraph each: the alert shows them and the log keeps them, a line each.
     const QStringList& paragraphs() const { return m_paragraphs; }
-    // The command that runs the repair in a terminal instead.
-    static QString terminalCommand(const QString& toolPath);
+    // The command that runs the repair, or the check, in a terminal instead.
+    static QString terminalCommand(const QString& toolPath, bool check = false);
 
 private:
     QStringList m_paragraphs;

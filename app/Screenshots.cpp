@@ -147,6 +147,16 @@ int main(int argc, char** argv) {
             waitFor([&] { return window.ui.btnScanAndFix->isEnabled(); });
             window.ui.btnDetails->click();
 
+            // A check that found files to repair: its offer, declined, then the window with the details open.
+            qputenv("VARNEL_SIM_DURATION_MS", "300");
+            window.ui.btnDetails->click();
+            saveAlert(dir, QStringLiteral("alert-check-differs"), [&] {
+                window.ui.miCheck->trigger();
+                waitFor([&] { return window.ui.btnScanAndFix->isEnabled(); });
+            });
+            save(&window, dir, QStringLiteral("check-differs"));
+            window.ui.btnDetails->click();
+
             app::AppDelegate withoutUpdater; // never launched, so it has no update client
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });

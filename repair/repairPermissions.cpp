@@ -127,7 +127,7 @@ void repairPermissions::setDelegate(RepairProgressDelegate* delegate) {
     m_Delegate = delegate;
 }
 
-bool repairPermissions::beginRepair(const QString& volumePath) {
+bool repairPermissions::beginRepair(const QString& volumePath, const QString& verb) {
     if (diskUtilTask)
         return false;
     // Checked first, for a plain reason and so that nothing is forked for a tool that is plainly not there.
@@ -151,8 +151,7 @@ bool repairPermissions::beginRepair(const QString& volumePath) {
     for (const int fd : report)
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     ::fcntl(report[0], F_SETFL, O_NONBLOCK);
-    QByteArray args[] = {QFile::encodeName(path), "repairPermissions", "-plist",
-                         QFile::encodeName(volumePath)};
+    QByteArray args[] = {QFile::encodeName(path), verb.toUtf8(), "-plist", QFile::encodeName(volumePath)};
     std::vector<char*> argv;
     for (QByteArray& arg : args)
         argv.push_back(arg.data());

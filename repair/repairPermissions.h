@@ -15,11 +15,11 @@ namespace repair {
 // Runs the permission-repair tool on one volume as a child process and streams its standard output,
 // decoded as UTF-8, to a delegate.
 //
-// A runner is Ready or Active. beginRepair() launches "<tool> repairPermissions -plist <volume>" and makes
-// the runner Active. From then on the delegate receives every piece of the tool's standard output as it
-// arrives; once the tool has exited, one empty text for the end of its output (QProcess tells of that
-// only then), and the end call with the outcome, for which the runner is Ready again. Nothing else is
-// reported for the run.
+// A runner is Ready or Active. beginRepair() launches "<tool> <verb> -plist <volume>" (the verb is
+// repairPermissions, or verifyPermissions for a check that changes nothing) and makes the runner Active. From
+// then on the delegate receives every piece of the tool's standard output as it arrives; once the tool has
+// exited, one empty text for the end of its output (QProcess tells of that only then), and the end call with
+// the outcome, for which the runner is Ready again. Nothing else is reported for the run.
 //
 // Every byte the tool wrote before exiting is delivered before the end call. The end follows the tool's
 // exit, not the end of its output: a background process of the tool that keeps the output open does not
@@ -54,7 +54,7 @@ public:
     // the runner is Active already (nothing changes) or the tool could not be launched at all (missing,
     // a folder, not executable, not a program); then the runner stays Ready, holds nothing, no delegate
     // call follows and startError() says why.
-    bool beginRepair(const QString& volumePath);
+    bool beginRepair(const QString& volumePath, const QString& verb = QStringLiteral("repairPermissions"));
     // Ends the current run's tool and its process group, if any, as destruction does; no delegate call
     // follows and the runner is Ready at once.
     void cancelRepair();

@@ -110,6 +110,10 @@
         <source>&amp;About Varnel</source>
         <translation>Über &amp;Varnel</translation>
     </message>
+    <message>
+        <source>&amp;Check Without Repairing</source>
+        <translation>&amp;Prüfen ohne Reparatur</translation>
+    </message>
 </context>
 <context>
     <name>RunNotifier</name>
@@ -267,6 +271,77 @@ Manche Benutzer berichten nach einem kürzlich installierten Apple-Update von ei
     </message>
 </context>
 <context>
+    <name>app::CheckRun</name>
+    <message>
+        <source>Checking permissions…</source>
+        <translation>Zugriffsrechte werden geprüft …</translation>
+    </message>
+    <message>
+        <source>Check complete: no file needs repair</source>
+        <translation>Prüfung abgeschlossen: Keine Datei muss repariert werden</translation>
+    </message>
+    <message>
+        <source>Check complete: 1 file differs and would be repaired</source>
+        <translation>Prüfung abgeschlossen: 1 Datei weicht ab und würde repariert</translation>
+    </message>
+    <message>
+        <source>Check complete: %1 files differ and would be repaired</source>
+        <translation>Prüfung abgeschlossen: %1 Dateien weichen ab und würden repariert</translation>
+    </message>
+    <message>
+        <source>The check found no file whose permissions need repair. Nothing was changed.</source>
+        <translation>Die Prüfung hat keine Datei gefunden, deren Zugriffsrechte repariert werden müssen. Es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>The check found 1 file whose permissions differ from how it was installed.</source>
+        <translation>Die Prüfung hat 1 Datei gefunden, deren Zugriffsrechte von der Installation abweichen.</translation>
+    </message>
+    <message>
+        <source>The check found %1 files whose permissions differ from how they were installed.</source>
+        <translation>Die Prüfung hat %1 Dateien gefunden, deren Zugriffsrechte von der Installation abweichen.</translation>
+    </message>
+    <message>
+        <source>Nothing was changed.</source>
+        <translation>Es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>Repair now?</source>
+        <translation>Jetzt reparieren?</translation>
+    </message>
+    <message>
+        <source>Repair Now</source>
+        <translation>Jetzt reparieren</translation>
+    </message>
+    <message>
+        <source>Not Now</source>
+        <translation>Nicht jetzt</translation>
+    </message>
+    <message>
+        <source>Checking %1% — Varnel</source>
+        <translation>Prüfung %1 % — Varnel</translation>
+    </message>
+    <message>
+        <source>Check of the start-up disk started</source>
+        <translation>Prüfung des Startvolumes begonnen</translation>
+    </message>
+    <message>
+        <source>The check could not be started: %1</source>
+        <translation>Die Prüfung konnte nicht gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>The check could not be started.
+
+%1</source>
+        <translation>Die Prüfung konnte nicht gestartet werden.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Stop the check? Nothing has been changed.</source>
+        <translation>Die Prüfung anhalten? Es wurde nichts geändert.</translation>
+    </message>
+</context>
+<context>
     <name>app::FailedRun</name>
     <message>
         <source>The request for an administrator&apos;s password was cancelled, so nothing was changed.</source>
@@ -321,6 +396,14 @@ Manche Benutzer berichten nach einem kürzlich installierten Apple-Update von ei
     <message>
         <source>The tool said: %1</source>
         <translation>Meldung des Werkzeugs: %1</translation>
+    </message>
+    <message>
+        <source>The check did not finish: the repair tool %1 was stopped by a signal.</source>
+        <translation>Die Prüfung wurde nicht abgeschlossen: Das Reparaturwerkzeug %1 wurde durch ein Signal beendet.</translation>
+    </message>
+    <message>
+        <source>The check did not finish: the repair tool %1 ended with exit status %2.</source>
+        <translation>Die Prüfung wurde nicht abgeschlossen: Das Reparaturwerkzeug %1 endete mit dem Exit-Status %2.</translation>
     </message>
 </context>
 <context>

@@ -110,6 +110,10 @@
         <source>&amp;About Varnel</source>
         <translation>À &amp;propos de Varnel</translation>
     </message>
+    <message>
+        <source>&amp;Check Without Repairing</source>
+        <translation>&amp;Vérifier sans réparer</translation>
+    </message>
 </context>
 <context>
     <name>RunNotifier</name>
@@ -267,6 +271,77 @@ Certains utilisateurs ont signalé un problème après une mise à jour Apple r�
     </message>
 </context>
 <context>
+    <name>app::CheckRun</name>
+    <message>
+        <source>Checking permissions…</source>
+        <translation>Vérification des autorisations…</translation>
+    </message>
+    <message>
+        <source>Check complete: no file needs repair</source>
+        <translation>Vérification terminée : aucun fichier n’a besoin d’être réparé</translation>
+    </message>
+    <message>
+        <source>Check complete: 1 file differs and would be repaired</source>
+        <translation>Vérification terminée : 1 fichier diffère et serait réparé</translation>
+    </message>
+    <message>
+        <source>Check complete: %1 files differ and would be repaired</source>
+        <translation>Vérification terminée : %1 fichiers diffèrent et seraient réparés</translation>
+    </message>
+    <message>
+        <source>The check found no file whose permissions need repair. Nothing was changed.</source>
+        <translation>La vérification n’a trouvé aucun fichier dont les autorisations ont besoin d’être réparées. Rien n’a été modifié.</translation>
+    </message>
+    <message>
+        <source>The check found 1 file whose permissions differ from how it was installed.</source>
+        <translation>La vérification a trouvé 1 fichier dont les autorisations diffèrent de celles de son installation.</translation>
+    </message>
+    <message>
+        <source>The check found %1 files whose permissions differ from how they were installed.</source>
+        <translation>La vérification a trouvé %1 fichiers dont les autorisations diffèrent de celles de leur installation.</translation>
+    </message>
+    <message>
+        <source>Nothing was changed.</source>
+        <translation>Rien n’a été modifié.</translation>
+    </message>
+    <message>
+        <source>Repair now?</source>
+        <translation>Réparer maintenant ?</translation>
+    </message>
+    <message>
+        <source>Repair Now</source>
+        <translation>Réparer maintenant</translation>
+    </message>
+    <message>
+        <source>Not Now</source>
+        <translation>Pas maintenant</translation>
+    </message>
+    <message>
+        <source>Checking %1% — Varnel</source>
+        <translation>Vérification %1 % — Varnel</translation>
+    </message>
+    <message>
+        <source>Check of the start-up disk started</source>
+        <translation>Vérification du disque de démarrage commencée</translation>
+    </message>
+    <message>
+        <source>The check could not be started: %1</source>
+        <translation>La vérification n’a pas pu être lancée : %1</translation>
+    </message>
+    <message>
+        <source>The check could not be started.
+
+%1</source>
+        <translation>La vérification n’a pas pu être lancée.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Stop the check? Nothing has been changed.</source>
+        <translation>Arrêter la vérification ? Rien n’a été modifié.</translation>
+    </message>
+</context>
+<context>
     <name>app::FailedRun</name>
     <message>
         <source>The request for an administrator&apos;s password was cancelled, so nothing was changed.</source>
@@ -321,6 +396,14 @@ Certains utilisateurs ont signalé un problème après une mise à jour Apple r�
     <message>
         <source>The tool said: %1</source>
         <translation>Message de l’outil : %1</translation>
+    </message>
+    <message>
+        <source>The check did not finish: the repair tool %1 was stopped by a signal.</source>
+        <translation>La vérification n’est pas allée à son terme : l’outil de réparation %1 a été arrêté par un signal.</translation>
+    </message>
+    <message>
+        <source>The check did not finish: the repair tool %1 ended with exit status %2.</source>
+        <translation>La vérification n’est pas allée à son terme : l’outil de réparation %1 s’est terminé avec le code de sortie %2.</translation>
     </message>
 </context>
 <context>

@@ -64,8 +64,8 @@ protected:
         AppFixture::TearDown();
     }
     // Runs a repair to its end with the window as the row wants it and returns what the service heard.
-    std::vector<Notice> run(const char* mode, const std::function<void()>& lookAway,
-                            bool withService = true) {
+    std::vector<Notice> run(const char* mode, const std::function<void()>& lookAway, bool withService = true,
+                            bool check = false) {
         QDBusConnection service = QDBusConnection::connectToBus(s_address, QStringLiteral("fake-service"));
         FakeNotifications fake;
         if (withService) {
@@ -74,8 +74,11 @@ protected:
             EXPECT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
         }
         qputenv("VARNEL_SIM_MODE", mode);
-        AlertWatcher alerts;
-        ui.btnScanAndFix->click();
+        AlertWatcher alerts; // a check's offer of a repair is declined
+        if (check)
+            ui.miCheck->trigger();
+        else
+            ui.btnScanAndFix->click();
         lookAway();
         EXPECT_TRUE(QTest::qWaitFor([&] { return ui.btnScanAndFix->isEnabled(); }, 15000));
         (void)QTest::qWaitFor([&] { return !fake.notices.empty(); }, 1000); // or none came
@@ -98,6 +101,7 @@ TEST_F(Notification, ARunThatEndsUnwatchedIsAnnouncedOnTheSessionBus) {
         const char* summary; // nullptr: no notice
         const char* body;
         uchar urgency;
+        bool check = false; // a check without repairing, which the user waits for: never announced
     };
     const Row rows[] = {
         {"the window active", "normal", [] {}, nullptr, "", 0},
@@ -111,13 +115,16 @@ TEST_F(Notification, ARunThatEndsUnwatchedIsAnnouncedOnTheSessionBus) {
              EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
          },
          "Repair complete", "3 files repaired", 1},
+        {"a check, the window hidden", "normal", [&] { window.hide(); }, nullptr, "", 0, true},
+        {"a failed check, the window minimised", "fail", [&] { window.showMinimized(); }, nullptr, "", 0,
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         window.showNormal();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        const std::vector<Notice> notices = run(row.mode, row.lookAway);
+        const std::vector<Notice> notices = run(row.mode, row.lookAway, true, row.check);
         other.hide();
         if (!row.summary) {
             EXPECT_TRUE(notices.empty());

@@ -435,6 +435,102 @@ TEST_F(RepairRun, ATimeThatCannotBeSavedIsReportedAndStillShown) {
                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
+// A check without repairing runs as a repair does, stores no time and asks for no attention; what it found
+// ends in an offer of the repair when a repair would change something.
+TEST_F(RepairRun, ACheckChangesNoTimeAndOffersTheRepairOnlyWhenFilesDiffer) {
+    const struct {
+        const char* mode;
+        const char* answer;    // the button the check's alert is answered with
+        QStringList buttons;   // the alert's buttons; none for a failure's OK alone
+        const char* explained; // part of the alert
+        const char* summary;   // the last line of the details
+        bool repairs;          // the answer starts the repair
+    } rows[] = {
+        {"normal",
+         "Not Now",
+         {"Repair Now", "Not Now"},
+         "The check found 3 files whose permissions differ",
+         "Check complete: 3 files differ and would be repaired",
+         false},
+        {"normal",
+         "Repair Now",
+         {"Repair Now", "Not Now"},
+         "Nothing was changed.\n\nRepair now?",
+         "3 files repaired",
+         true},
+        {"clean",
+         "OK",
+         {"OK"},
+         "The check found no file whose permissions need repair.",
+         "Check complete: no file needs repair",
+         false},
+        {"fail",
+         "OK",
+         {"OK"},
+         "The check did not finish: the repair tool " VARNEL_SIM_PATH " ended with exit status 2.",
+         "The tool said: diskutil-sim: Error repairing permissions on /: the volume could not be read",
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.mode) + " " + row.answer);
+        activate(window); // the last alert had the focus
+        store(kBefore);
+        delegate.attentionRequests = 0;
+        simulate(row.mode);
+        AlertWatcher alerts(QString::fromUtf8(row.answer));
+        QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier);
+        ASSERT_TRUE(busy());
+        EXPECT_FALSE(ui.miCheck->isEnabled()); // one run at a time
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("Checking 0% \u2014 Varnel"));
+        EXPECT_EQ(ui.lblProgress->text(), QStringLiteral("Checking permissions\u2026"));
+        if (row.repairs) { // the check ends, then the repair runs to its end
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.alerts.empty(); }, 15000));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return busy(); }, 1000));
+            EXPECT_EQ(ui.lblProgress->text(), QStringLiteral("Repairing permissions\u2026"));
+        }
+        ASSERT_TRUE(waitForIdle());
+        EXPECT_TRUE(idle() && ui.miCheck->isEnabled());
+        ASSERT_EQ(alerts.alerts.size(), 1u);
+        EXPECT_EQ(alerts.alerts[0].buttons, row.buttons);
+        EXPECT_TRUE(alerts.alerts[0].text.contains(QLatin1String(row.explained)))
+            << alerts.alerts[0].text.toStdString();
+        EXPECT_EQ(stored(), row.repairs ? kNow : kBefore);
+        EXPECT_EQ(delegate.attentionRequests, row.repairs ? 1 : 0);
+        EXPECT_EQ(ui.lblLastScanned->text(),
+                  row.repairs ? QStringLiteral("Today") : QStringLiteral("10 days ago"));
+        const QStringList shown = logLines(delegate.repairLog().text());
+        EXPECT_EQ(shown.first(), row.repairs ? QStringLiteral("Repair of the start-up disk started")
+                                             : QStringLiteral("Check of the start-up disk started"));
+        EXPECT_EQ(shown.last(), QLatin1String(row.summary));
+        EXPECT_EQ(shown.contains(QStringLiteral("Would repair \u201cusr/local/libexec/helper\u201d.")),
+                  QLatin1String(row.summary).startsWith(QLatin1String("Check complete: 3")));
+    }
+}
+
+TEST_F(RepairRun, StopEndsACheckAndTheNextRepairSaysRepairingAgain) {
+    simulate("hang");
+    ui.miCheck->trigger();
+    ASSERT_TRUE(busy());
+    QTest::qWait(300);
+    {
+        AlertWatcher answer(QStringLiteral("Stop"));
+        ui.btnStop->click();
+        ASSERT_EQ(answer.alerts.size(), 1u);
+        EXPECT_EQ(answer.alerts[0].text, QStringLiteral("Stop the check? Nothing has been changed."));
+    }
+    EXPECT_TRUE(idle());
+    EXPECT_EQ(logLines(delegate.repairLog().text()).last(), QStringLiteral("Stopped by you"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(runner(), nullptr);
+    EXPECT_EQ(stored(), kBefore);
+    simulate("normal");
+    press();
+    EXPECT_EQ(ui.lblProgress->text(), QStringLiteral("Repairing permissions\u2026"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Repairing 0% \u2014 Varnel"));
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(stored(), kNow);
+}
+
 TEST(RepairLogView, FollowsNewLinesWrappedOnesTooUntilTheUserScrollsUp) {
     QPlainTextEdit view;
     view.resize(300, 150);

@@ -1,10 +1,13 @@
 // diskutil-sim: a stand-in for the permission-repair tool.
 //
 //   diskutil-sim repairPermissions -plist <volume>
+//   diskutil-sim verifyPermissions -plist <volume>
 //
 // prints the progress of a pretend repair of <volume> as a sequence of XML property lists, each one
 // dictionary written with a single write(2) the moment it is ready: "PercentComplete" rising as a real
 // number, now and then a "Message" about a permission it repaired, and finally "End" true. Then it exits 0.
+// verifyPermissions is the same run as a check: "Would repair" where a repair says "Repaired", and a
+// summary of how many files differ before the end.
 // Anything else on the command line gets a one-line complaint on standard error and exit status 1.
 //
 // Its behaviour comes from its environment:
@@ -24,6 +27,7 @@
 //                                        list written between the lists
 //                           old-style    the lists in the old-style text form
 //                           flood        VARNEL_SIM_COUNT lists as fast as it can, then the end
+//                           clean        a normal run that finds nothing to repair
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -93,26 +97,40 @@ std::string oldStyleList(const Report& r) {
     return s + "}\n";
 }
 
-// The reports of a whole run on the volume: progress in sixteenths, a few repairs, the end.
-std::vector<Report> runReports(const std::string& volume) {
+// The reports of a whole run on the volume: progress in sixteenths, a few repairs (none when clean), the
+// end; a check says what it would repair and sums up.
+std::vector<Report> runReports(const std::string& volume, bool check, bool clean) {
     static const char* const kRepairs[][3] = {
         {"usr/local/share/man/man1/example.1", "-rw-r--r--", "-rw-rw-r--"},
         {"Library/Preferences/Shared Settings.plist", "-rw-r--r--", "-rw-------"},
         {"usr/local/libexec/helper", "-rwxr-xr-x", "-rwxrwxrwx"},
     };
     std::vector<Report> reports;
-    reports.push_back({-1, "Started repairing permissions on " + volume, false});
+    reports.push_back(
+        {-1, (check ? "Started checking permissions on " : "Started repairing permissions on ") + volume,
+         false});
+    int differing = 0;
     for (int step = 1; step < 16; ++step) {
         reports.push_back({step * 6.25, {}, false});
-        if (step % 5 == 2) {
+        if (step % 5 == 2 && !clean) {
+            ++differing;
             const auto& repair = kRepairs[step / 5];
             reports.push_back({-1,
                                std::string("Permissions differ on \u201c") + repair[0] +
                                    "\u201d; should be " + repair[1] + " , they are " + repair[2] + " .",
                                false});
-            reports.push_back({-1, std::string("Repaired \u201c") + repair[0] + "\u201d.", false});
+            reports.push_back(
+                {-1, std::string(check ? "Would repair \u201c" : "Repaired \u201c") + repair[0] + "\u201d.",
+                 false});
         }
     }
+    if (check)
+        reports.push_back({-1,
+                           differing == 0
+                               ? std::string("Found no file whose permissions differ.")
+                               : std::to_string(differing) + " files differ; a repair would change " +
+                                     std::to_string(differing) + " of them. Nothing was changed.",
+                           false});
     reports.push_back({100, {}, true});
     return reports;
 }
@@ -133,7 +151,9 @@ void sleepMs(long ms) {
 }
 
 [[noreturn]] void usage(const char* what) {
-    std::fprintf(stderr, "diskutil-sim: %s; usage: diskutil-sim repairPermissions -plist <volume>\n", what);
+    std::fprintf(
+        stderr, "diskutil-sim: %s; usage: diskutil-sim repairPermissions|verifyPermissions -plist <volume>\n",
+        what);
     std::exit(1);
 }
 
@@ -161,10 +181,11 @@ std::vector<size_t> cutPoints(const std::string& list) {
 int main(int argc, char** argv) {
     if (argc < 2)
         usage("no verb given");
-    if (std::strcmp(argv[1], "repairPermissions") != 0)
+    const bool check = std::strcmp(argv[1], "verifyPermissions") == 0;
+    if (!check && std::strcmp(argv[1], "repairPermissions") != 0)
         usage((std::string("unknown verb \"") + argv[1] + "\"").c_str());
     if (argc != 4 || std::strcmp(argv[2], "-plist") != 0)
-        usage("repairPermissions takes -plist and a volume");
+        usage((std::string(argv[1]) + " takes -plist and a volume").c_str());
 
     const char* modeText = std::getenv("VARNEL_SIM_MODE");
     const std::string mode = modeText && *modeText ? modeText : "normal";
@@ -175,22 +196,24 @@ int main(int argc, char** argv) {
         const bool messages = environmentNumber("VARNEL_SIM_MESSAGES", 0) == 1;
         for (long i = 0; i < floodCount; ++i) {
             const std::string message =
-                messages ? "Repaired \u201c/usr/share/doc/package-" + std::to_string(i) + "/README\u201d." : "";
-            writeAll(xmlList({100.0 * static_cast<double>(i) / static_cast<double>(floodCount), message, false}));
+                messages ? "Repaired \u201c/usr/share/doc/package-" + std::to_string(i) + "/README\u201d."
+                         : "";
+            writeAll(
+                xmlList({100.0 * static_cast<double>(i) / static_cast<double>(floodCount), message, false}));
         }
         writeAll(xmlList({100, {}, true}));
         return 0;
     }
 
-    static const char* const kModes[] = {"normal", "fail",   "crash",   "hang",     "close-early",
-                                         "split",  "merged", "garbage", "old-style"};
+    static const char* const kModes[] = {"normal", "fail",   "crash",   "hang",      "close-early",
+                                         "split",  "merged", "garbage", "old-style", "clean"};
     bool known = false;
     for (const char* m : kModes)
         known = known || mode == m;
     if (!known)
         usage(("unknown VARNEL_SIM_MODE \"" + mode + "\"").c_str());
 
-    const std::vector<Report> reports = runReports(argv[3]);
+    const std::vector<Report> reports = runReports(argv[3], check, mode == "clean");
     const long gap = duration / static_cast<long>(reports.size());
     const size_t partial = reports.size() / 3; // how far fail, crash, hang and close-early get
     std::string merged;
