@@ -33,7 +33,10 @@ FailedRun::FailedRun(const QString& toolPath, const repair::RepairOutcome& outco
         return;
     }
     if (!outcome.crashed && outcome.exitStatus == kAuthenticationImpossible) {
-        if (said.contains(QLatin1String("No authentication agent found"))) {
+        // pkexec finds no agent of the session, or cannot fall back on one for the terminal (a tool
+        // started without one).
+        if (said.contains(QLatin1String("No authentication agent found")) ||
+            said.contains(QLatin1String("Error creating textual authentication agent"))) {
             m_paragraphs
                 << tr("Varnel could not ask for an administrator's password: no password prompt can be "
                       "shown in this session, so nothing was changed.")

@@ -30,7 +30,8 @@ ChildProcess::~ChildProcess() {
 bool ChildProcess::start(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment, Output output) {
     int ends[2] = {-1, -1};
-    if (output == Output::Pipe && ::pipe2(ends, O_CLOEXEC) != 0)
+    const bool pipe = output == Output::Pipe || output == Output::PipeQuiet;
+    if (pipe && ::pipe2(ends, O_CLOEXEC) != 0)
         return false;
     UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
 
@@ -46,11 +47,13 @@ bool ChildProcess::start(const std::string& path, const std::vector<std::string>
     sigfillset(&all);
     sigemptyset(&none);
     int error = 0;
-    if (output == Output::Pipe) {
+    if (pipe) {
         error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         if (!error)
             error = posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
     }
+    if (!error && output == Output::PipeQuiet)
+        error = posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     if (!error)
         error = posix_spawnattr_setsigdefault(&attributes, &all);
     if (!error)

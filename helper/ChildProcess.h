@@ -15,7 +15,9 @@ namespace helper {
 // need the terminal) it shares all three with us.
 class ChildProcess {
 public:
-    enum class Output { Pipe, Inherit };
+    // PipeQuiet: as Pipe, with standard error going to /dev/null (a child whose failures we report in
+    // our own words, such as apt's downloads).
+    enum class Output { Pipe, PipeQuiet, Inherit };
 
     ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;

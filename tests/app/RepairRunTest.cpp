@@ -243,6 +243,14 @@ TEST_F(RepairRun, AuthenticationOutcomesSayWhatHappenedAndWhatToDoInTheAlertAndT
                          "shown in this session, so nothing was changed."),
           QStringLiteral("Start Varnel from a desktop session, or run the repair in a terminal:"), sudo}},
         {127,
+         QByteArray("==== AUTHENTICATING FOR app.varnel.Varnel.repair ====\nError creating textual "
+                    "authentication agent: Error opening current controlling terminal for the process "
+                    "(`/dev/tty'): No such device or address\n") +
+             gaveUp,
+         {QStringLiteral("Varnel could not ask for an administrator's password: no password prompt can be "
+                         "shown in this session, so nothing was changed."),
+          QStringLiteral("Start Varnel from a desktop session, or run the repair in a terminal:"), sudo}},
+        {127,
          QByteArray("Error executing command as another user: Not authorized\n\nThis incident has been "
                     "reported.\n") +
              gaveUp,

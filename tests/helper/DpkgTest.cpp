@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -388,7 +389,8 @@ TEST_F(DpkgRoot, AptFetchesExactlyTheInstalledVersionOrSaysWhyNot) {
     };
     const std::vector<Row> rows = {
         {"the right archive", "cp " + debs + "vt-gz_1.0_amd64.deb .", nullptr},
-        {"fails", "exit 100", "apt-get could not download this version (status 100)"},
+        {"fails", "echo 'E: apt says why' >&2; exit 100",
+         "apt-get could not download this version (status 100)"},
         {"hangs, its output closed, a child running", "exec >/dev/null; sleep 60; exit 0",
          "did not finish within the time for downloads (2 s)"},
         {"another version under the name", "cp " + debs + "vt-ver_1.0_amd64.deb vt-gz_1.0_amd64.deb",
@@ -410,7 +412,15 @@ TEST_F(DpkgRoot, AptFetchesExactlyTheInstalledVersionOrSaysWhyNot) {
             return apt.fetch(package, problem);
         };
         const auto start = std::chrono::steady_clock::now();
+        // apt's own complaints stay out of the tool's standard error: the tool says why in its words.
+        const int err = ::dup(STDERR_FILENO), captured = ::memfd_create("err", MFD_CLOEXEC);
+        ::dup2(captured, STDERR_FILENO);
         const DpkgListing listing = read(options);
+        ::dup2(err, STDERR_FILENO);
+        ::close(err);
+        EXPECT_EQ(fileText("/proc/self/fd/" + std::to_string(captured)).find("apt says why"),
+                  std::string::npos);
+        ::close(captured);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         const bool compared = !row.problem;
         EXPECT_EQ(byPath(listing).count({"vt-gz", "/opt/vt-gz/file"}), compared ? 1u : 0u);
