@@ -196,6 +196,11 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     if ((found.st_mode & S_IFMT) != type)
         return leaveAlone(path, std::string("should be ") + typeName(type) + " but is " +
                                     typeName(found.st_mode) + "; it was left alone.");
+    // A file system mounted on a packaged folder (/proc, /sys, a /home of its own) shows the mount's
+    // top, not the folder the package made: it is the mount's business.
+    struct stat above {};
+    if (type == S_IFDIR && !parts.empty() && ::fstat(folder.fd, &above) == 0 && above.st_dev != found.st_dev)
+        return true;
 
     Ownership wanted{file.mode & 07777u, 0, 0};
     if (file.verify & PackagedFile::kVerifyUser) {

@@ -16,6 +16,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -274,6 +275,21 @@ TEST_F(RepairToolTest, RepairsExactlyWhatDiffersThenFindsNothing) {
     const ToolRun second = repairTool(m_root);
     EXPECT_EQ(findings(second), Messages{kOrphan});
     EXPECT_EQ(second.messages().back(), "Found no file whose permissions differ.");
+
+    // A file system mounted on a packaged folder (as /proc is) shows the mount's top: it is left to the
+    // mount; what the package put inside is checked as ever.
+    const std::string mounted = path("/opt/vt/private");
+    if (::mount("tmpfs", mounted.c_str(), "tmpfs", 0, "mode=1777") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        mounted.c_str(), [](const char* m) { ::umount2(m, MNT_DETACH); });
+    std::ofstream(mounted + "/key") << "key\n";
+    ASSERT_EQ(::chown((mounted + "/key").c_str(), 2, 2), 0);
+    ASSERT_EQ(::chmod((mounted + "/key").c_str(), 0604), 0);
+    EXPECT_EQ(findings(repairTool(m_root)),
+              sorted({kOrphan, modes("/opt/vt/private/key", "-rw-r-----", "-rw----r--"),
+                      repaired("/opt/vt/private/key")}));
+    EXPECT_EQ(statOf("/opt/vt/private").st_mode, S_IFDIR | 01777u);
 }
 
 // Links that lead out of the root, or that someone other than root made, are left alone and what they
