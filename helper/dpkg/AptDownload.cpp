@@ -103,11 +103,11 @@ UniqueFd AptDownloader::fetch(const InstalledPackage& package, std::string& prob
         ~Cleanup() { removeFolder(parent, name); }
     } cleanup{m_folderFd.get(), folder};
 
-    const std::string spec = package.name + ":" + package.architecture + "=" + package.version;
+    const std::string wanted = package.name + ":" + package.architecture + "=" + package.version;
     ChildProcess apt;
     if (!apt.start(kEnv,
                    {"-C", m_folder + "/" + folder, kTimeout, "-s", "KILL", std::to_string(seconds),
-                    m_options.aptGet, "-q", "-o", "APT::Sandbox::User=root", "download", spec},
+                    m_options.aptGet, "-q", "-o", "APT::Sandbox::User=root", "download", wanted},
                    {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C.UTF-8", "DEBIAN_FRONTEND=noninteractive"},
                    ChildProcess::Output::PipeQuiet)) { // its errors are reported in the tool's own words
         problem = who + "apt-get could not be started";

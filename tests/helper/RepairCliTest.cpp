@@ -3,6 +3,7 @@
 // for people say, the exit statuses, elevation, the progress line on a terminal only, and the README's
 // commands for administrators.
 #include "plist/PropertyList.h"
+#include "tests/helper/ProgramRun.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,14 +30,9 @@ namespace {
 
 const std::string kTool = VARNEL_REPAIR_TOOL;
 
-std::string fileText(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using helper_test::fileText;
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
+struct ToolRun : helper_test::ProgramRun {
     std::vector<std::string> lines() const {
         std::vector<std::string> out;
         std::istringstream in(this->out);
@@ -46,60 +42,14 @@ struct ToolRun {
     }
 };
 
-// Runs `program` with only `environment` (and the sanitizers' settings), as `user` when one is given; with
-// `terminal` its standard error is a pseudo-terminal (and its standard output too with `bothOnTerminal`),
-// whose transcript ends up in `err`. Status 120: it could not become the user; 121: it could not start.
+// Runs `program` with only `environment`, as `user` when one is given; with `terminal` its standard error
+// is a pseudo-terminal (and its standard output too with `bothOnTerminal`), whose transcript ends up in
+// `err` (see helper_test::runProgram).
 ToolRun runProgram(const std::string& program, std::vector<std::string> arguments,
                    std::vector<std::string> environment = {}, int user = -1, bool terminal = false,
                    bool bothOnTerminal = false) {
-    arguments.insert(arguments.begin(), program);
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
-        if (const char* value = std::getenv(name))
-            environment.push_back(std::string(name) + "=" + value);
-    const auto pointers = [](std::vector<std::string>& strings) {
-        std::vector<char*> out;
-        for (std::string& s : strings)
-            out.push_back(s.data());
-        out.push_back(nullptr);
-        return out;
-    };
-    const std::vector<char*> argv = pointers(arguments), envp = pointers(environment);
-    const int out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
-    int master = -1, slave = -1;
-    if (terminal && ::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (user >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
-            ::_exit(120);
-        ::dup2(bothOnTerminal ? slave : out, STDOUT_FILENO);
-        ::dup2(terminal ? slave : err, STDERR_FILENO);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(121);
-    }
-    ToolRun run;
-    if (terminal) {
-        ::close(slave);
-        // Read while it runs (a terminal holds little), until the last writer has gone.
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) != 0;) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                break; // EIO: the other side is closed
-            run.err.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(master);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = fileText("/proc/self/fd/" + std::to_string(out));
-    if (!terminal)
-        run.err = fileText("/proc/self/fd/" + std::to_string(err));
-    ::close(out);
-    ::close(err);
-    return run;
+    return {helper_test::runProgram(program, std::move(arguments), std::move(environment),
+                                    {.user = user, .terminal = terminal, .bothOnTerminal = bothOnTerminal})};
 }
 
 ToolRun tool(std::vector<std::string> arguments, const std::string& program = kTool) {

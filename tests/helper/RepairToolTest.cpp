@@ -6,6 +6,7 @@
 #include "plist/PropertyList.h"
 #include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
+#include "tests/helper/ProgramRun.h"
 
 #include <QTest>
 #include <algorithm>
@@ -28,15 +29,10 @@ namespace {
 
 using Messages = std::vector<std::string>;
 
-std::string fileText(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using helper_test::fileText;
 
 // How one run of a program ended, and the property lists it wrote.
-struct ToolRun {
-    int status = -1; // exit status; -1 when it did not exit normally
-    std::string out, err;
+struct ToolRun : helper_test::ProgramRun {
     std::vector<plist::Value> lists;
 
     Messages messages() const {
@@ -48,44 +44,13 @@ struct ToolRun {
     }
 };
 
-// Runs `program` with `environment` alone (and the asan build's sanitizer settings), as `user` when one is
-// given (uid and gid), with at most `maxFiles` descriptors when given, and waits. Status 120: it could not
-// become the user; 121: the program could not start.
+// Runs `program` with `environment` alone, as `user` when one is given, with at most `maxFiles`
+// descriptors when given, and waits (see helper_test::runProgram).
 ToolRun runProgram(const std::string& program, std::vector<std::string> arguments,
                    std::vector<std::string> environment = {}, int user = -1, int maxFiles = -1) {
-    arguments.insert(arguments.begin(), program);
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
-        if (const char* value = std::getenv(name))
-            environment.push_back(std::string(name) + "=" + value);
-    const auto pointers = [](std::vector<std::string>& strings) {
-        std::vector<char*> out;
-        for (std::string& s : strings)
-            out.push_back(s.data());
-        out.push_back(nullptr);
-        return out;
-    };
-    const std::vector<char*> argv = pointers(arguments), envp = pointers(environment);
-    const int out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (user >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
-            ::_exit(120);
-        const rlimit files{static_cast<rlim_t>(maxFiles), 1024}; // what it starts may raise its own
-        if (maxFiles >= 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0)
-            ::_exit(120);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(121);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                fileText("/proc/self/fd/" + std::to_string(out)),
-                fileText("/proc/self/fd/" + std::to_string(err)),
+    ToolRun run{helper_test::runProgram(program, std::move(arguments), std::move(environment),
+                                        {.user = user, .maxFiles = maxFiles}),
                 {}};
-    ::close(out);
-    ::close(err);
     run.lists = plist::parseAll(QString::fromUtf8(run.out));
     return run;
 }
