@@ -68,4 +68,82 @@ struct TextList {
 // the first token after a `;` that cannot begin another entry. The end of text counts as a cut-off.
 TextList readTextList(QStringView text, qsizetype from);
 
+// How a walk over a text of concatenated lists ended.
+struct Walk {
+    qsizetype consumed = 0;            // just past the last complete list
+    std::optional<qsizetype> cutOffAt; // where an XML list cut off by the end of the text begins
+    bool inComment = false;            // an XML comment runs off the end: the rest is commentary
+};
+
+// Walks `text` list by list, the one way every reader of the tool's output finds its lists: onTextList
+// gets each complete old-style list's value, onXmlList each complete XML list's text (refused ones are
+// skipped). Old-style lists are looked for only at the start and right after a complete list; elsewhere
+// only XML lists are. A template so that the progress path pays no call through a pointer per list.
+template <typename OnTextList, typename OnXmlList>
+Walk walkLists(QStringView text, OnTextList&& onTextList, OnXmlList&& onXmlList) {
+    const qsizetype n = text.size();
+    Walk walk;
+    qsizetype pos = 0;
+    // The first XML list start at or after the position it was last looked up for. No start lies between
+    // that position and it, so it stays the answer until pos passes it; keeping it makes the whole walk a
+    // single pass.
+    qsizetype nextXml = -1;
+    auto nextXmlFrom = [&](qsizetype from) {
+        if (nextXml < from)
+            nextXml = nextXmlListStart(text, from);
+        return nextXml;
+    };
+    // Whether pos is where a list may begin: the start of the text or just after a complete list.
+    bool atBoundary = true;
+    while (pos < n) {
+        if (atBoundary) {
+            atBoundary = false;
+            // Old-style syntax, comments included, never runs into an XML list: the next XML list start
+            // ends its text.
+            const qsizetype limit = nextXmlFrom(pos);
+            const QStringView textPart = text.first(limit);
+            const auto token = skipTextSpace(textPart, pos);
+            pos = token ? *token : limit;
+            if (pos < limit && text.sliced(pos).startsWith(u"<!--")) {
+                const qsizetype close = text.indexOf(u"-->", pos + 4);
+                if (close < 0) {
+                    walk.inComment = true;
+                    return walk;
+                }
+                pos = close + 3;
+                atBoundary = true;
+                continue;
+            }
+            if (pos < limit && text[pos] != u'<' && canStartTextList(text[pos])) {
+                TextList list = readTextList(textPart, pos);
+                if (list.outcome == Outcome::Complete) {
+                    onTextList(std::move(list.value));
+                    pos = walk.consumed = list.end;
+                    atBoundary = true;
+                } else {
+                    pos = limit; // old-style lists are read as the text holds them: a cut-off one is not held
+                }
+                continue;
+            }
+        }
+
+        pos = nextXmlFrom(pos);
+        if (pos >= n)
+            break;
+        const XmlExtent extent = findXmlListEnd(text, pos);
+        if (extent.outcome == Outcome::CutOff) {
+            walk.cutOffAt = pos;
+            return walk;
+        }
+        if (extent.outcome == Outcome::Complete) {
+            if (!extent.refused)
+                onXmlList(text.sliced(pos, extent.end - pos));
+            walk.consumed = extent.end;
+            atBoundary = true;
+        }
+        pos = extent.end;
+    }
+    return walk;
+}
+
 } // namespace plist::detail

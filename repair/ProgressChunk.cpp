@@ -192,67 +192,24 @@ qsizetype unfinishedOpening(QStringView text, qsizetype from) {
 // list cut off by the end of the text begins (or a cut-off opening of one), text.size() when none is.
 qsizetype ProgressStream::readLists(QStringView text, QuickReader& quick,
                                     std::vector<ProgressReading>& readings) {
-    const qsizetype n = text.size();
-    qsizetype pos = 0;
-    qsizetype consumed = 0; // just past the last complete list
-    qsizetype nextXml = -1;
-    auto nextXmlFrom = [&](qsizetype from) {
-        if (nextXml < from)
-            nextXml = nextXmlListStart(text, from);
-        return nextXml;
-    };
-    bool atBoundary = true;
-    while (pos < n) {
-        if (atBoundary) {
-            atBoundary = false;
-            const qsizetype limit = nextXmlFrom(pos);
-            const QStringView textPart = text.first(limit);
-            const auto token = skipTextSpace(textPart, pos);
-            pos = token ? *token : limit;
-            if (pos < limit && text.sliced(pos).startsWith(u"<!--")) {
-                const qsizetype close = text.indexOf(u"-->", pos + 4);
-                if (close < 0)
-                    return n; // everything after it is commentary
-                pos = close + 3;
-                atBoundary = true;
-                continue;
-            }
-            if (pos < limit && text[pos] != u'<' && canStartTextList(text[pos])) {
-                // Old-style lists are read as the text holds them: one cut off is not held back.
-                TextList list = readTextList(textPart, pos);
-                if (list.outcome == Outcome::Complete) {
-                    if (list.value.isDictionary())
-                        readings.push_back(readingOf(list.value));
-                    pos = consumed = list.end;
-                    atBoundary = true;
-                } else {
-                    pos = limit;
-                }
-                continue;
-            }
-        }
-
-        pos = nextXmlFrom(pos);
-        if (pos >= n)
-            break;
-        const XmlExtent extent = findXmlListEnd(text, pos);
-        if (extent.outcome == Outcome::CutOff)
-            return pos;
-        if (extent.outcome == Outcome::Complete) {
-            if (!extent.refused) {
-                const QStringView list = text.sliced(pos, extent.end - pos);
-                if (std::optional<ProgressReading> reading = quick.read(list))
-                    readings.push_back(std::move(*reading));
-                else if (const std::optional<plist::Value> value = readXmlList(list);
-                         value && value->isDictionary())
-                    readings.push_back(readingOf(*value));
-            }
-            consumed = extent.end;
-            atBoundary = true;
-        }
-        pos = extent.end;
-    }
-    return unfinishedOpening(text, consumed);
+    const Walk walk = walkLists(
+        text,
+        [&](plist::Value&& value) {
+            if (value.isDictionary())
+                readings.push_back(readingOf(value));
+        },
+        [&](QStringView list) {
+            if (std::optional<ProgressReading> reading = quick.read(list))
+                readings.push_back(std::move(*reading));
+            else if (const std::optional<plist::Value> value = readXmlList(list);
+                     value && value->isDictionary())
+                readings.push_back(readingOf(*value));
+        });
+    if (walk.inComment)
+        return text.size(); // everything after it is commentary
+    if (walk.cutOffAt)
+        return *walk.cutOffAt;
+    return unfinishedOpening(text, walk.consumed);
 }
 
 ProgressStream::ProgressStream()
