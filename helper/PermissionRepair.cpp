@@ -44,26 +44,6 @@ std::string noPermissions(const std::string& volume) {
            volume + ")";
 }
 
-// Whether the volume's dpkg database lists installed packages; the status file is readable by all.
-bool hasDpkgPackages(int rootFd) {
-    if (!dpkg::hasDpkgDatabase(rootFd))
-        return false;
-    const UniqueFd status = openFileInRoot(rootFd, "var/lib/dpkg/status");
-    std::string text;
-    char buffer[65536];
-    for (ssize_t n; status && (n = ::read(status.get(), buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return true; // unreadable now: root will say why
-        text.append(buffer, static_cast<size_t>(n));
-        // An installed package shows in the first few kilobytes of any real status file.
-        if (!dpkg::parseStatus(text).empty())
-            return true;
-    }
-    return !dpkg::parseStatus(text).empty();
-}
-
 // The rpm database found and its listing started (or, for a look, its packages counted), or the status
 // and reason why not.
 struct Opened {
@@ -121,7 +101,7 @@ int PermissionRepair::look(const std::string& volume, const Settings& settings, 
         why = "cannot open the volume " + volume + ": " + std::strerror(errno);
         return kFailed;
     }
-    if (settings.readDpkg && hasDpkgPackages(root.get()))
+    if (settings.readDpkg && dpkg::hasInstalledPackages(root.get()))
         return 0;
     RpmDatabase database(settings.rpmPath, volume, settings.rpmSilenceSeconds);
     Opened opened = openDatabase(database, root.get(), volume, false);
@@ -134,7 +114,7 @@ int PermissionRepair::run() {
     if (!root)
         return fail(kFailed, "cannot open the volume " + m_volume + ": " + std::strerror(errno));
     // dpkg's database where it lists packages (Debian, Ubuntu), else rpm's.
-    if (m_settings.readDpkg && hasDpkgPackages(root.get()))
+    if (m_settings.readDpkg && dpkg::hasInstalledPackages(root.get()))
         return runDpkg(root.get());
     RpmDatabase database(m_settings.rpmPath, m_volume, m_settings.rpmSilenceSeconds);
     const Opened opened = openDatabase(database, root.get(), m_volume, true);

@@ -320,6 +320,13 @@ bool hasDpkgDatabase(int rootFd) {
     return static_cast<bool>(openFileInRoot(rootFd, "var/lib/dpkg/status"));
 }
 
+bool hasInstalledPackages(int rootFd) {
+    if (!hasDpkgDatabase(rootFd))
+        return false;
+    const auto status = readVolumeFile(rootFd, "var/lib/dpkg/status", kMaxStatusSize);
+    return !status || !parseStatus(*status).empty();
+}
+
 std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& options,
                                             const DpkgProgress& progress, std::string* failure) {
     if (progress)

@@ -62,6 +62,9 @@ using DpkgProgress = std::function<void(int percent, std::string_view stage)>;
 
 // Whether the volume has a dpkg database (var/lib/dpkg/status, a regular file).
 bool hasDpkgDatabase(int rootFd);
+// Whether that database lists an installed package (needs no root: the status file is readable by all).
+// True when the status file is there but cannot be read now: the run itself then says why.
+bool hasInstalledPackages(int rootFd);
 
 // Reads the database; none, with `failure` set, when the status file itself cannot be read.
 std::optional<DpkgListing> readDpkgDatabase(int rootFd, const DpkgOptions& options = {},
