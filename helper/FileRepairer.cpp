@@ -75,44 +75,43 @@ std::string FileRepairer::modeString(unsigned mode) {
 }
 
 bool FileRepairer::repairAll(std::vector<PackagedFile> files, const Progress& progress) {
-    std::erase_if(files, [](const PackagedFile& f) { return !checkedType(f.mode); });
-    // Sorted by reference, then moved into that order once: an entry is large to move about.
-    std::vector<PackagedFile*> order;
+    // Checked in path order through pointers: an entry is large to move about, so each stays put.
+    std::vector<const PackagedFile*> order;
     order.reserve(files.size());
-    for (PackagedFile& f : files)
-        order.push_back(&f);
+    for (const PackagedFile& f : files)
+        if (checkedType(f.mode))
+            order.push_back(&f);
     std::stable_sort(order.begin(), order.end(), [](const PackagedFile* a, const PackagedFile* b) {
         return FolderWalk::pathOrder(a->path, b->path);
     });
-    std::vector<PackagedFile> sorted;
-    sorted.reserve(files.size());
-    for (PackagedFile* f : order)
-        sorted.push_back(std::move(*f));
-    files = std::move(sorted);
     // At most one pass per level of folders that can be open to others; a path is far shallower.
     constexpr int kMaxPasses = 64;
     bool putOff = true;
+    std::vector<PackagedFile> putOffBefore; // what the passes after the first look at
     for (int passes = 1;; ++passes) {
         m_putOff = putOff && passes < kMaxPasses;
         m_putAside.clear();
         m_foldersRepaired = 0;
-        if (!pass(files, progress))
+        if (!pass(order, progress))
             return false;
         if (m_putAside.empty())
             return true;
-        files = std::move(m_putAside);
+        putOffBefore = std::move(m_putAside); // put aside in path order
+        order.clear();
+        for (const PackagedFile& f : putOffBefore)
+            order.push_back(&f);
         putOff = m_foldersRepaired > 0; // nothing opened up: the next pass is the last and reports them
         m_walk = FolderWalk(m_rootFd);  // the folders as they are now
         m_foldersWereOpen = true;
     }
 }
 
-bool FileRepairer::pass(std::span<const PackagedFile> all, const Progress& progress) {
+bool FileRepairer::pass(std::span<const PackagedFile* const> all, const Progress& progress) {
     for (size_t begin = 0; begin < all.size();) {
         size_t end = begin + 1;
-        while (end < all.size() && all[end].path == all[begin].path)
+        while (end < all.size() && all[end]->path == all[begin]->path)
             ++end;
-        m_nextPath = end < all.size() ? std::string_view(all[end].path) : std::string_view();
+        m_nextPath = end < all.size() ? std::string_view(all[end]->path) : std::string_view();
         if (!checkPath(all.subspan(begin, end - begin)))
             return false;
         begin = end;
@@ -122,30 +121,38 @@ bool FileRepairer::pass(std::span<const PackagedFile> all, const Progress& progr
     return true;
 }
 
-bool FileRepairer::checkPath(std::span<const PackagedFile> entries) {
-    PackagedFile merged = entries.front();
-    std::string packages = PlistReporter::quoted(merged.package);
+std::string FileRepairer::packageNames() const {
+    std::string names;
+    for (const PackagedFile* e : m_entries) {
+        const std::string name = PlistReporter::quoted(e->package);
+        if (names.find(name) == std::string::npos)
+            names += (names.empty() ? "" : ", ") + name;
+    }
+    return names;
+}
+
+bool FileRepairer::checkPath(std::span<const PackagedFile* const> entries) {
+    m_entries = entries;
+    if (entries.size() == 1)
+        return check(*entries.front());
+    PackagedFile merged = *entries.front();
     bool disagree = false;
-    for (const PackagedFile& e : entries.subspan(1)) {
-        const unsigned both = merged.verify & e.verify;
-        disagree = disagree || (e.mode & S_IFMT) != (merged.mode & S_IFMT) ||
-                   e.capability != merged.capability ||
-                   ((both & PackagedFile::kVerifyMode) && (e.mode & 07777u) != (merged.mode & 07777u)) ||
-                   ((both & PackagedFile::kVerifyUser) && e.user != merged.user) ||
-                   ((both & PackagedFile::kVerifyGroup) && e.group != merged.group);
+    for (const PackagedFile* e : entries.subspan(1)) {
+        const unsigned both = merged.verify & e->verify;
+        disagree = disagree || (e->mode & S_IFMT) != (merged.mode & S_IFMT) ||
+                   e->capability != merged.capability ||
+                   ((both & PackagedFile::kVerifyMode) && (e->mode & 07777u) != (merged.mode & 07777u)) ||
+                   ((both & PackagedFile::kVerifyUser) && e->user != merged.user) ||
+                   ((both & PackagedFile::kVerifyGroup) && e->group != merged.group);
         // What one package leaves out is left out; the more careful rule wins.
         merged.verify = both;
-        merged.missingOk = merged.missingOk || e.missingOk;
-        if (e.rule == PackagedFile::Rule::UndoDamage)
-            merged.rule = e.rule;
-        if (packages.find(PlistReporter::quoted(e.package)) == std::string::npos)
-            packages += ", " + PlistReporter::quoted(e.package);
+        merged.missingOk = merged.missingOk || e->missingOk;
+        if (e->rule == PackagedFile::Rule::UndoDamage)
+            merged.rule = e->rule;
     }
     if (!disagree)
-        return check(merged, packages);
-    std::vector<const PackagedFile*> byPackage;
-    for (const PackagedFile& e : entries)
-        byPackage.push_back(&e);
+        return check(merged);
+    std::vector<const PackagedFile*> byPackage(entries.begin(), entries.end());
     std::sort(byPackage.begin(), byPackage.end(), [](auto a, auto b) { return a->package < b->package; });
     std::string values;
     for (const PackagedFile* e : byPackage)
@@ -166,13 +173,17 @@ bool FileRepairer::couldNotCheck(std::string_view path, int error) {
          "Could not check " + PlistReporter::quoted(path) + ": " + std::strerror(error) + ".", path});
 }
 
-bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
+bool FileRepairer::check(const PackagedFile& file) {
     const std::string_view path = file.path;
-    bool plain = true;
-    const std::vector<std::string_view> parts = FolderWalk::components(path, plain);
-    if (!plain || !path.starts_with('/'))
+    std::vector<std::string_view>& parts = m_parts;
+    if (!FolderWalk::components(path, parts) || !path.starts_with('/'))
         return leaveAlone(path, "is not a plain absolute path; it was left alone.");
-    const std::string name = parts.empty() ? std::string() : std::string(parts.back());
+    // The last component, terminated: the path's own end unless a slash follows it.
+    std::string copied;
+    const char* name = "";
+    if (!parts.empty())
+        name = parts.back().end() == path.end() ? parts.back().data()
+                                                : (copied = std::string(parts.back())).c_str();
     const unsigned type = file.mode & S_IFMT;
     FolderWalk::Folder folder{m_rootFd, false, {}}; // the top itself: the caller chose it
     FolderWalk::Folder self;                        // the folder itself, when the walk went into it
@@ -187,10 +198,10 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     if (parts.empty()) {
         if (::fstat(m_rootFd, &found) != 0)
             return couldNotCheck(path, errno);
-    } else if (!(type == S_IFDIR && entriesBelow && m_walk.enterFolder(path, folder, self, found))) {
-        if (!m_walk.folderOf(path, folder))
+    } else if (!(type == S_IFDIR && entriesBelow && m_walk.enterFolder(parts, folder, self, found))) {
+        if (!m_walk.folderOf(parts, folder))
             return errno == ENOENT ? missing() : couldNotCheck(path, errno);
-        if (::fstatat(folder.fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(folder.fd, name, &found, AT_SYMLINK_NOFOLLOW) != 0)
             return errno == ENOENT ? missing() : couldNotCheck(path, errno);
     }
     if ((found.st_mode & S_IFMT) != type)
@@ -198,8 +209,7 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
                                     typeName(found.st_mode) + "; it was left alone.");
     // A file system mounted on a packaged folder (/proc, /sys, a /home of its own) shows the mount's
     // top, not the folder the package made: it is the mount's business.
-    struct stat above {};
-    if (type == S_IFDIR && !parts.empty() && ::fstat(folder.fd, &above) == 0 && above.st_dev != found.st_dev)
+    if (type == S_IFDIR && !parts.empty() && folder.device != found.st_dev)
         return true;
 
     Ownership wanted{file.mode & 07777u, 0, 0};
@@ -284,13 +294,12 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
     FolderWalk::Folder held;
     struct stat now {};
     UniqueFd opened;
-    if (self.fd < 0 && !parts.empty() && type == S_IFDIR && m_walk.enterFolder(path, folder, held, now))
+    if (self.fd < 0 && !parts.empty() && type == S_IFDIR && m_walk.enterFolder(parts, folder, held, now))
         self = held;
     else if (self.fd >= 0)
         now = found;
-    else if (opened =
-                 UniqueFd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
-                                        : ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    else if (opened = UniqueFd(parts.empty() ? ::fcntl(m_rootFd, F_DUPFD_CLOEXEC, 0)
+                                             : ::openat(folder.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
              !opened || ::fstat(opened.get(), &now) != 0)
         return couldNotCheck(path, errno);
     const int fd = self.fd >= 0 ? self.fd : opened.get();
@@ -320,7 +329,7 @@ bool FileRepairer::check(const PackagedFile& file, std::string_view packages) {
                 path, "was not repaired: it should carry privileges (set-user-ID, set-group-ID or "
                       "capabilities), and " +
                           refusal + ", so others could have changed its content. Reinstall the package " +
-                          std::string(packages) + ".");
+                          packageNames() + ".");
     }
 
     ++m_toRepair;

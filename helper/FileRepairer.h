@@ -72,9 +72,11 @@ public:
     static std::string modeString(unsigned mode);
 
 private:
-    bool pass(std::span<const PackagedFile> all, const Progress& progress);
-    bool checkPath(std::span<const PackagedFile> entries);
-    bool check(const PackagedFile& file, std::string_view packages);
+    bool pass(std::span<const PackagedFile* const> all, const Progress& progress);
+    bool checkPath(std::span<const PackagedFile* const> entries);
+    bool check(const PackagedFile& file);
+    // The packages that list the path being checked, quoted, each once.
+    std::string packageNames() const;
     bool leaveAlone(std::string_view path, const std::string& why);
     bool couldNotCheck(std::string_view path, int error);
     // Why privileges may not go on the file behind `fd`, whose status is `found`; empty when they may.
@@ -88,7 +90,9 @@ private:
     Reporter& m_reporter;
     bool m_hardLinksProtected;
     bool m_checkOnly = false;
-    std::string_view m_nextPath; // the path checked after the current one, if any
+    std::string_view m_nextPath;                    // the path checked after the current one, if any
+    std::span<const PackagedFile* const> m_entries; // what the packages say of the current path
+    std::vector<std::string_view> m_parts;          // reused: the current path's components
     std::function<void(std::string_view)> m_beforeOpening;
     int m_differing = 0;
     int m_toRepair = 0;

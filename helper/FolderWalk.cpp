@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -14,97 +16,105 @@ FolderWalk::FolderWalk(int rootFd)
     : m_rootFd(rootFd) {
     struct stat st {};
     m_rootOthers = ::fstat(rootFd, &st) != 0 || !othersMayWrite(rootFd, st).empty();
+    m_rootDevice = st.st_dev;
 }
 
 FolderWalk::Folder FolderWalk::top() const {
-    return {m_rootFd, m_rootOthers, m_rootOthers ? "/" : ""};
+    return {m_rootFd, m_rootOthers, m_rootOthers ? "/" : "", m_rootDevice};
 }
 
 bool FolderWalk::pathOrder(std::string_view a, std::string_view b) {
+    // Sorting a whole listing compares long shared prefixes: skip them eight bytes at a time.
     const size_t n = std::min(a.size(), b.size());
-    const auto [at, _] = std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
-    if (at == a.begin() + static_cast<std::ptrdiff_t>(n))
+    size_t i = 0;
+    for (uint64_t x = 0, y = 0; i + 8 <= n; i += 8) {
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y)
+            break;
+    }
+    while (i < n && a[i] == b[i])
+        ++i;
+    if (i == n)
         return a.size() < b.size();
-    const size_t i = static_cast<size_t>(at - a.begin());
     const auto rank = [](char c) { return c == '/' ? -1 : static_cast<unsigned char>(c); };
     return rank(a[i]) < rank(b[i]);
 }
 
-std::vector<std::string_view> FolderWalk::components(std::string_view path, bool& plain) {
-    std::vector<std::string_view> out;
-    plain = true;
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        const std::string_view part = path.substr(start, end - start);
-        if (part == "." || part == "..") {
-            plain = false;
-            return {};
+bool FolderWalk::components(std::string_view path, std::vector<std::string_view>& parts) {
+    parts.clear();
+    const char* at = path.data();
+    const char* const end = at + path.size();
+    while (at < end) {
+        if (*at == '/') {
+            ++at;
+            continue;
         }
-        if (!part.empty())
-            out.push_back(part);
-        start = end + 1;
+        const char* stop = at;
+        while (stop < end && *stop != '/')
+            ++stop;
+        const std::string_view part(at, static_cast<size_t>(stop - at));
+        if (part == "." || part == "..") {
+            parts.clear();
+            return false;
+        }
+        parts.push_back(part);
+        at = stop;
     }
-    return out;
+    return true;
 }
 
-bool FolderWalk::folderOf(std::string_view path, Folder& folder) {
-    bool plain = true;
-    std::vector<std::string_view> parts = components(path, plain);
-    if (!plain || parts.empty()) {
+bool FolderWalk::folderOf(std::span<const std::string_view> parts, Folder& folder) {
+    if (parts.empty()) {
         errno = EINVAL;
         return false;
     }
-    parts.pop_back();
-    if (!walkTo(parts))
+    if (!walkTo(parts.first(parts.size() - 1)))
         return false;
     folder = current();
     return true;
 }
 
 FolderWalk::Folder FolderWalk::current() const {
-    return m_levels.empty()
-               ? top()
-               : Folder{m_levels.back().fd.get(), m_levels.back().others, m_levels.back().changeable};
+    return m_levels.empty() ? top()
+                            : Folder{m_levels.back().fd.get(), m_levels.back().others,
+                                     m_levels.back().changeable, m_levels.back().status.st_dev};
 }
 
-bool FolderWalk::enterFolder(std::string_view path, Folder& parent, Folder& self, struct stat& status) {
-    bool plain = true;
-    std::vector<std::string_view> parts = components(path, plain);
-    if (!plain || parts.empty()) {
+bool FolderWalk::enterFolder(std::span<const std::string_view> parts, Folder& parent, Folder& self,
+                             struct stat& status) {
+    if (parts.empty()) {
         errno = EINVAL;
         return false;
     }
-    const std::string_view name = parts.back();
-    parts.pop_back();
-    if (!walkTo(parts))
+    if (!walkTo(parts.first(parts.size() - 1)))
         return false;
     parent = current();
-    if (!descend(name, std::string(path), false))
+    std::string path;
+    for (const std::string_view part : parts)
+        (path += '/') += part;
+    if (!descend(parts.back(), path, false))
         return false;
     self = current();
     status = m_levels.back().status;
     return true;
 }
 
-bool FolderWalk::enter(std::string_view path) {
-    bool plain = true;
-    const std::vector<std::string_view> parts = components(path, plain);
-    return plain && walkTo(parts);
-}
-
-bool FolderWalk::walkTo(const std::vector<std::string_view>& parts) {
+bool FolderWalk::walkTo(std::span<const std::string_view> parts) {
     size_t common = 0;
     while (common < m_levels.size() && common < parts.size() && m_levels[common].name == parts[common])
         ++common;
     m_levels.erase(m_levels.begin() + static_cast<std::ptrdiff_t>(common), m_levels.end());
+    // The path walked so far is spelled out only when something is to be opened: most paths add none.
     std::string walked;
     for (size_t i = 0; i < parts.size(); ++i) {
-        walked += '/';
-        walked += parts[i];
-        if (i >= common && !descend(parts[i], walked))
+        if (i < common)
+            continue;
+        if (walked.empty())
+            for (size_t j = 0; j < i; ++j)
+                (walked += '/') += parts[j];
+        (walked += '/') += parts[i];
+        if (!descend(parts[i], walked))
             return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "helper/UniqueFd.h"
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -34,26 +35,27 @@ public:
         int fd = -1;
         bool othersCanChange = false; // anyone but root can change this folder or one above it
         std::string changeable;       // then the first such folder on the way, as a path
+        dev_t device = 0;             // the file system it is on
     };
-    // The folder that holds the last component of `path` (a plain absolute path: no "." or ".."). False
-    // with errno set when it cannot be reached (ELOOP: a link the rule does not follow).
-    bool folderOf(std::string_view path, Folder& folder);
-    // Walks into the folder `path` names, so that its trust is taken from what it is now, before a change
-    // to it; the paths below it are then judged by that.
-    bool enter(std::string_view path);
-    // Walks into the folder `path` names when its last component is a folder itself (no link followed
+    // The folder that holds the last of `parts`, the components of a plain absolute path (components()).
+    // False with errno set when it cannot be reached (ELOOP: a link the rule does not follow).
+    bool folderOf(std::span<const std::string_view> parts, Folder& folder);
+    // Walks into the folder `parts` name when the last of them is a folder itself (no link followed
     // there), giving the folder that holds it, its own descriptor and its status as the walk found them:
-    // a check needs no look of its own at a folder the walk goes into anyway. False otherwise (missing,
-    // a link, another type: errno tells), with `parent` filled in when the walk reached it.
-    bool enterFolder(std::string_view path, Folder& parent, Folder& self, struct stat& status);
+    // a check needs no look of its own at a folder the walk goes into anyway, and the folder's trust, for
+    // what is below it, is taken from what it is now, before a change to it. False otherwise (missing, a
+    // link, another type: errno tells), with `parent` filled in when the walk reached it.
+    bool enterFolder(std::span<const std::string_view> parts, Folder& parent, Folder& self,
+                     struct stat& status);
 
     // The top of the installation as a folder.
     Folder top() const;
 
     // "/a/b" before "/a/b/c" before "/a/b-c": byte order with '/' first, so a folder's entries follow it.
     static bool pathOrder(std::string_view a, std::string_view b);
-    // The components of a path; empty when one of them is "." or ".." (and `plain` false).
-    static std::vector<std::string_view> components(std::string_view path, bool& plain);
+    // The components of a path into `parts` (views into `path`); false, with `parts` empty, when one of
+    // them is "." or "..".
+    static bool components(std::string_view path, std::vector<std::string_view>& parts);
 
 private:
     struct Level {
@@ -63,12 +65,13 @@ private:
         std::string changeable;
         struct stat status {}; // as the walk found it (what a link led to, for a link)
     };
-    bool walkTo(const std::vector<std::string_view>& parts);
+    bool walkTo(std::span<const std::string_view> parts);
     bool descend(std::string_view name, const std::string& path, bool followLink = true);
     Folder current() const;
 
     int m_rootFd;
     bool m_rootOthers = true;
+    dev_t m_rootDevice = 0;
     std::vector<Level> m_levels; // the folders below the top on the current path
 };
 

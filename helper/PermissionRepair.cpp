@@ -132,6 +132,7 @@ int PermissionRepair::run() {
     // checked once, with all they say about it), and nothing is changed before rpm has ended well. The
     // start is told with the first package: a database without any has nothing to repair.
     std::vector<PackagedFile> files;
+    files.reserve(database.expectedFiles()); // pages are only touched as entries arrive
     PackagedFile file;
     long packages = 0;
     for (;;) {

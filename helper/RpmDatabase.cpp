@@ -74,33 +74,18 @@ RpmListing::Item RpmListing::error(std::string why) {
     return Item::Error;
 }
 
-int RpmListing::peekByte() {
-    if (m_position == m_length) {
-        const ssize_t n = readWithin(m_fd, m_buffer, sizeof m_buffer, m_silenceSeconds);
-        if (n <= 0) {
-            if (n == -2)
-                m_failure = silent(m_silenceSeconds);
-            else if (n < 0)
-                m_failure = std::string("cannot read rpm's output: ") + std::strerror(errno);
-            return n == 0 ? -1 : -2;
-        }
-        m_position = 0;
-        m_length = static_cast<size_t>(n);
+int RpmListing::refill() {
+    const ssize_t n = readWithin(m_fd, m_buffer, sizeof m_buffer, m_silenceSeconds);
+    if (n <= 0) {
+        if (n == -2)
+            m_failure = silent(m_silenceSeconds);
+        else if (n < 0)
+            m_failure = std::string("cannot read rpm's output: ") + std::strerror(errno);
+        return n == 0 ? -1 : -2;
     }
-    return static_cast<unsigned char>(m_buffer[m_position]);
-}
-
-int RpmListing::readByte() {
-    const int c = peekByte();
-    if (c >= 0)
-        ++m_position;
-    return c;
-}
-
-bool RpmListing::fill() {
-    if (m_position < m_length)
-        return true;
-    return peekByte() >= 0;
+    m_position = 0;
+    m_length = static_cast<size_t>(n);
+    return static_cast<unsigned char>(m_buffer[0]);
 }
 
 bool RpmListing::readField(std::string& field, bool& quoted, bool bare) {
@@ -152,15 +137,24 @@ bool RpmListing::readNumber(long& value) {
         readByte();
     value = 0;
     int digits = 0;
-    for (int c = peekByte(); c >= '0' && c <= '9'; c = peekByte()) {
-        readByte();
-        if (++digits > 12)
-            return false;
-        value = value * 10 + (c - '0');
+    for (;;) {
+        // The digits in the buffer at once; a number cut by the buffer's end goes on after a refill.
+        if (!fill())
+            break;
+        const char* at = m_buffer + m_position;
+        const char* const end = m_buffer + m_length;
+        for (; at < end && *at >= '0' && *at <= '9'; ++at) {
+            if (++digits > 12)
+                return false;
+            value = value * 10 + (*at - '0');
+        }
+        m_position = static_cast<size_t>(at - m_buffer);
+        if (at < end)
+            break;
     }
     if (negative)
         value = -value;
-    return digits > 0;
+    return digits > 0 && m_failure.empty();
 }
 
 RpmListing::Item RpmListing::next(PackagedFile& file) {
@@ -172,7 +166,7 @@ RpmListing::Item RpmListing::next(PackagedFile& file) {
             return Item::Error;
         bool quoted = false;
         const auto separator = [this](char expected) { return readByte() == expected; };
-        const std::string unreadable = "rpm's list of packaged files holds a line it cannot read";
+        const char* const unreadable = "rpm's list of packaged files holds a line it cannot read";
         if (tag == 'P') {
             if (separator(' ') && readField(file.package, quoted) && separator('\n'))
                 return Item::Package;
@@ -312,6 +306,11 @@ std::optional<double> RpmDatabase::listingShare() {
     if (!read)
         return std::nullopt;
     return std::min(1.0, std::strtod(read + 7, nullptr) / m_databaseBytes);
+}
+
+size_t RpmDatabase::expectedFiles() const {
+    constexpr double kBytesPerFile = 200, kMostFiles = 1 << 20;
+    return static_cast<size_t>(std::min(m_databaseBytes / kBytesPerFile, kMostFiles));
 }
 
 bool RpmDatabase::finish() {

@@ -30,9 +30,17 @@ public:
     const std::string& failure() const { return m_failure; }
 
 private:
-    int readByte();
-    int peekByte();
-    bool fill(); // false at the end of the listing or when it cannot be read
+    // The next byte, or -1 at the end of the listing, -2 when it cannot be read.
+    int readByte() {
+        const int c = peekByte();
+        m_position += c >= 0;
+        return c;
+    }
+    int peekByte() {
+        return m_position < m_length ? static_cast<unsigned char>(m_buffer[m_position]) : refill();
+    }
+    int refill();
+    bool fill() { return m_position < m_length || refill() >= 0; } // false at the end or a failed read
     // A field up to the next space or line feed, or one in rpm's shell quoting (then `quoted`), unless
     // `bare`: then up to the next space or line feed whatever it holds.
     bool readField(std::string& field, bool& quoted, bool bare = false);
@@ -68,6 +76,9 @@ public:
     // About the share of the listing rpm has written, 0 to 1: what it has read (the kernel's count of its
     // reads) against the size of the database; none when that cannot be told.
     std::optional<double> listingShare();
+    // About how many files the listing will hold, from the database's size, erring on the high side (a
+    // header takes a few hundred bytes a file): room for the entries is made once.
+    size_t expectedFiles() const;
     // After End: whether rpm itself ended well.
     bool finish();
 

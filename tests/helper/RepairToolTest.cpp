@@ -2,7 +2,9 @@
 // runner.
 #include "helper/AccountDatabase.h"
 #include "helper/FileRepairer.h"
+#include "helper/FolderWalk.h"
 #include "helper/PlistReporter.h"
+#include "helper/RpmDatabase.h"
 #include "plist/PropertyList.h"
 #include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
@@ -22,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -529,6 +532,72 @@ TEST_F(RepairToolTest, NothingBelowAFolderOthersCanWriteIsTrustedForItsOwner) {
         }
         struct stat st {};
         EXPECT_TRUE(::stat((root + "/opt/shared").c_str(), &st) == 0 && st.st_mode == sharedBefore.st_mode);
+    }
+}
+
+// The check's order: a folder's entries right after it, whatever the bytes around its slash, and wherever
+// in a long shared start the paths part.
+TEST(RepairToolOrder, AFoldersEntriesFollowItWhereverThePathsPart) {
+    const std::vector<std::string> ordered = {
+        "/usr",
+        "/usr/lib/x86_64-linux-gnu",
+        "/usr/lib/x86_64-linux-gnu/a",
+        "/usr/lib/x86_64-linux-gnu/a/b",
+        "/usr/lib/x86_64-linux-gnu/a/bcdefghij",
+        "/usr/lib/x86_64-linux-gnu/a bcdefghij",
+        "/usr/lib/x86_64-linux-gnu/a-bcdefghij",
+        "/usr/lib/x86_64-linux-gnu/a.bcdefghij",
+        "/usr/lib/x86_64-linux-gnu/ab-long-tail",
+        "/usr/lib/x86_64-linux-gnu/ba-long-tail",
+        "/usr/lib/x86_64-linux-gnu/\xc3\xa9",
+        "/usr/lib/x86_64-linux-gnu-extra",
+        "/usr/lib/x86_64-linux-gnu.d",
+        "/usr/lib64",
+        "/usr2",
+    };
+    for (size_t i = 0; i < ordered.size(); ++i)
+        for (size_t j = 0; j < ordered.size(); ++j)
+            EXPECT_EQ(helper::FolderWalk::pathOrder(ordered[i], ordered[j]), i < j)
+                << ordered[i] << " against " << ordered[j];
+}
+
+// rpm's listing reaches the tool through a pipe in pieces of any size: a number, a name or a quoted path
+// cut between two reads reads the same.
+TEST(RepairToolListing, ReadsTheSameWhateverPiecesItArrivesIn) {
+    std::string text = "P 'pkg'\n";
+    for (int i = 0; i < 2000; ++i)
+        text += "F 33261 0 " + std::to_string(i % 2 ? 8 : 0) + " -1 root wheel (none) '/usr/bin/it'\\''s " +
+                std::to_string(i) + "'\n";
+    for (const size_t piece : {size_t{1}, size_t{7}, text.size()}) {
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        std::thread writer([&] {
+            for (size_t at = 0; at < text.size(); at += piece)
+                if (::write(ends[1], text.data() + at, std::min(piece, text.size() - at)) <= 0)
+                    break;
+            ::close(ends[1]);
+        });
+        helper::RpmListing listing(ends[0], 5);
+        helper::PackagedFile file;
+        int files = 0;
+        for (helper::RpmListing::Item item; (item = listing.next(file)) != helper::RpmListing::Item::End;) {
+            if (item == helper::RpmListing::Item::Error) {
+                ADD_FAILURE() << listing.failure();
+                break;
+            }
+            if (item == helper::RpmListing::Item::File) {
+                EXPECT_EQ(file.path, "/usr/bin/it's " + std::to_string(files));
+                EXPECT_EQ(file.mode, 0100755u);
+                EXPECT_EQ(file.group, "wheel");
+                EXPECT_EQ(file.missingOk, files++ % 2 == 1);
+            }
+        }
+        char rest[4096];
+        while (::read(ends[0], rest, sizeof rest) > 0) {
+        }
+        writer.join();
+        ::close(ends[0]);
+        EXPECT_EQ(files, 2000) << "in pieces of " << piece;
     }
 }
 
