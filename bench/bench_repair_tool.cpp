@@ -5,7 +5,8 @@
 //   file must at least do;
 // - rpm -Va with metadata only (no digests of files, headers or packages, no dependencies, no scripts) and
 //   rpm -Va as it comes;
-// - rpm's part alone: the query the tool reads against rpm's plain file listing.
+// - rpm's part alone: the query the tool reads against rpm's plain file listing;
+// - the tool against the floor with nothing cached (wall time), on a copy mounted afresh before each run.
 // The root holds 300 tiny installed packages (built at build time). VARNEL_BENCH_LARGE=N installs N
 // packages of 111 entries each instead (1,500 is about a desktop's 170,000 entries; building them takes
 // minutes; VARNEL_BENCH_KEEP=1 keeps the root, VARNEL_BENCH_ROOT=<root> uses a kept one). The page cache
@@ -110,17 +111,17 @@ void statEveryLine(int input, int rootFd) {
 }
 
 // The floor: rpm's plain file listing piped into one fstatat() per path.
-Run floorRun() {
+Run floorRun(const std::string& root = g_root) {
     Run result;
     const auto start = std::chrono::steady_clock::now();
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
         return result;
-    const pid_t rpm = spawn({"/usr/bin/rpm", "--root", g_root, "-qa", "--qf", "[%{FILENAMES}\\n]"}, ends[1]);
+    const pid_t rpm = spawn({"/usr/bin/rpm", "--root", root, "-qa", "--qf", "[%{FILENAMES}\\n]"}, ends[1]);
     const pid_t checker = fork();
     if (checker == 0) {
         ::close(ends[1]);
-        statEveryLine(ends[0], ::open(g_root.c_str(), O_PATH | O_DIRECTORY));
+        statEveryLine(ends[0], ::open(root.c_str(), O_PATH | O_DIRECTORY));
     }
     ::close(ends[0]);
     ::close(ends[1]);
@@ -203,6 +204,97 @@ void BM_RpmQueryAgainstPlainListing(benchmark::State& state) {
     state.counters["query_vs_plain_cpu"] = median(queryCpu) / median(plainCpu); // target: at most 1.5
 }
 BENCHMARK(BM_RpmQueryAgainstPlainListing)->Iterations(15)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A copy of the root with nothing of it cached: on a file system of its own, on a loop device that
+// bypasses the page cache (direct I/O), mounted again before every run, which drops all the kernel kept
+// of it. The machine's own caches and files are left alone; everything goes when it does.
+class ColdRoot {
+public:
+    explicit ColdRoot(const std::string& root) {
+        std::string folder = std::filesystem::temp_directory_path() / "varnel-cold-XXXXXX";
+        if (!mkdtemp(folder.data()))
+            return;
+        m_folder = folder;
+        const std::string image = m_folder + "/image", mountPoint = m_folder + "/mnt";
+        std::filesystem::create_directory(mountPoint);
+        int ends[2];
+        std::ofstream(image).close();
+        if (::truncate(image.c_str(), 16LL << 30) != 0 ||
+            run({"/usr/sbin/mkfs.ext4", "-q", "-F", image}).status || pipe2(ends, O_CLOEXEC) != 0)
+            return;
+        const pid_t losetup =
+            spawn({"/usr/sbin/losetup", "--direct-io=on", "--find", "--show", image}, ends[1]);
+        ::close(ends[1]);
+        char device[64] = {};
+        const ssize_t n = ::read(ends[0], device, sizeof device - 1);
+        ::close(ends[0]);
+        Run attached;
+        collect(losetup, attached);
+        if (attached.status != 0 || n <= 1)
+            return;
+        m_device.assign(device, static_cast<size_t>(n) - 1);
+        m_mountPoint = mountPoint;
+        if (!remount() || run({"/bin/cp", "-a", root, m_mountPoint + "/root"}).status != 0)
+            m_mounted = false;
+    }
+    ~ColdRoot() {
+        if (m_mounted)
+            run({"/bin/umount", m_mountPoint});
+        if (!m_device.empty())
+            run({"/usr/sbin/losetup", "--detach", m_device});
+        std::error_code ignored;
+        if (!m_folder.empty())
+            std::filesystem::remove_all(m_folder, ignored);
+    }
+    bool ready() const { return m_mounted; }
+    std::string root() const { return m_mountPoint + "/root"; }
+    bool remount() {
+        if (m_mounted && run({"/bin/umount", m_mountPoint}).status != 0)
+            return m_mounted = false;
+        m_mounted = run({"/bin/mount", m_device, m_mountPoint}).status == 0;
+        return m_mounted;
+    }
+
+private:
+    std::string m_folder, m_device, m_mountPoint;
+    bool m_mounted = false;
+};
+
+// Wall time with nothing cached: the tool against the floor, each on a freshly mounted copy.
+void BM_ColdCacheAgainstFloor(benchmark::State& state) {
+    if (g_root.empty() || geteuid() != 0) {
+        state.SkipWithError("needs root to install the packages and to mount a copy");
+        return;
+    }
+    ColdRoot cold(g_root);
+    if (!cold.ready()) {
+        state.SkipWithError("no loop device or ext4 file system could be had for a cold copy");
+        return;
+    }
+    std::vector<double> toolWall, floorWall;
+    for (auto _ : state) {
+        if (!cold.remount()) {
+            state.SkipWithError("mounting the cold copy again failed");
+            return;
+        }
+        const Run floor = floorRun(cold.root());
+        if (!cold.remount()) {
+            state.SkipWithError("mounting the cold copy again failed");
+            return;
+        }
+        const Run tool = run({VARNEL_REPAIR_TOOL, "repairPermissions", "-plist", cold.root()});
+        if (floor.status != 0 || tool.status != 0) {
+            state.SkipWithError("the floor or the tool failed");
+            return;
+        }
+        toolWall.push_back(tool.seconds);
+        floorWall.push_back(floor.seconds);
+    }
+    state.counters["tool_cold_ms"] = 1000 * median(toolWall);
+    state.counters["floor_cold_ms"] = 1000 * median(floorWall);
+    state.counters["tool_vs_floor_cold_wall"] = median(toolWall) / median(floorWall); // target: at most 1.0
+}
+BENCHMARK(BM_ColdCacheAgainstFloor)->Iterations(7)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The packages to install: the ones built with the benchmark, or VARNEL_BENCH_LARGE's, built now.
 std::string packageFolder(const std::string& scratch) {
