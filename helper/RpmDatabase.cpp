@@ -18,11 +18,15 @@ namespace helper {
 // included), and rpm's query format cannot write a NUL, so they are quoted by rpm's own shell escaping, and
 // so are package names and capabilities (whose text may hold spaces). Numbers and user and group names
 // (which rpm never lets hold a space or a line feed) come bare. rpm writes a missing tag as "(none)",
-// unquoted.
+// unquoted; a package without any capabilities gets that written as text, which rpm copies for much
+// less than it formats a field.
+#define VARNEL_RPM_FILE_LINE(capability)                                                                     \
+    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME} "                         \
+    "%{FILEGROUPNAME} " capability " %{FILENAMES:shescape}\\n]"
 const char* const RpmListing::kFormat =
     "P %{NAME:shescape}\\n"
-    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME} %{FILEGROUPNAME} "
-    "%{FILECAPS:shescape} %{FILENAMES:shescape}\\n]";
+    "%|FILECAPS?{" VARNEL_RPM_FILE_LINE("%{FILECAPS:shescape}") "}:{" VARNEL_RPM_FILE_LINE("(none)") "}|";
+#undef VARNEL_RPM_FILE_LINE
 
 namespace {
 
