@@ -1,15 +1,17 @@
 #pragma once
 
-// Running the repair tool (or rpm) as a child, as the helper tests do: a fixed environment, another user,
-// a descriptor limit, a pseudo-terminal.
+// What the helper tests share: running the repair tool (or rpm) as a child (a fixed environment, another
+// user, a descriptor limit, a pseudo-terminal), temporary folders and rpm roots, and the test variant's rpm.
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <pty.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -89,6 +91,53 @@ inline ProgramRun runProgram(const std::string& program, std::vector<std::string
     ::close(out);
     ::close(err);
     return run;
+}
+
+// A temporary folder of its own, removed at the end of the scope (links in it, never what they point at).
+struct TemporaryFolder {
+    TemporaryFolder() {
+        std::string pattern = std::filesystem::temp_directory_path() / "varnel-helper-XXXXXX";
+        if (::mkdtemp(pattern.data()))
+            path = pattern;
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
+// rpm as the tool runs it: the same fixed path and the same environment.
+inline ProgramRun rpm(const std::vector<std::string>& arguments) {
+    return runProgram("/usr/bin/rpm", arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"}, {});
+}
+
+// A root holding the test packages (installed in one transaction; --replacefiles lets two of them list a
+// path differently), with its own etc/passwd and etc/group: daemon is 2 there (1 on Debian itself), wheel
+// is 10. Empty when it worked, else rpm's complaint.
+inline std::string makeRpmRoot(const std::string& root, const std::vector<std::string>& packages) {
+    std::filesystem::create_directories(root + "/etc");
+    std::ofstream(root + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n# a comment\n"
+                                           "daemon:x:2:2:daemon:/:/usr/sbin/nologin\n";
+    std::ofstream(root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
+    std::vector<std::string> install = {"--root", root, "--nodeps", "--replacefiles", "--install"};
+    for (const std::string& package : packages)
+        install.push_back(std::string(VARNEL_TEST_PACKAGES) + "/" + package + "-1-1.noarch.rpm");
+    const ProgramRun installed = rpm(install);
+    return installed.status == 0 ? std::string() : "rpm failed: " + installed.err;
+}
+
+// The test variant's rpm: a shell script with this body (a "#!" line of its own, or /bin/sh's), or none.
+inline void fakeRpm(const std::string& body) {
+    const std::string dir = VARNEL_FAKE_RPM_DIR;
+    std::filesystem::remove_all(dir);
+    if (body.empty())
+        return;
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/rpm") << (body.starts_with("#!") ? "" : "#!/bin/sh\n") << body << "\n";
+    ::chmod(dir.c_str(), 0755);
+    ::chmod((dir + "/rpm").c_str(), 0755);
 }
 
 } // namespace helper_test

@@ -30,7 +30,9 @@ namespace {
 
 const std::string kTool = VARNEL_REPAIR_TOOL;
 
+using helper_test::fakeRpm;
 using helper_test::fileText;
+using helper_test::TemporaryFolder;
 
 struct ToolRun : helper_test::ProgramRun {
     std::vector<std::string> lines() const {
@@ -117,20 +119,6 @@ std::set<std::string> changed(const std::map<std::string, std::string>& before,
     return out;
 }
 
-struct TemporaryFolder {
-    TemporaryFolder() {
-        std::string pattern = fs::temp_directory_path() / "varnel-cli-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            path = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!path.empty())
-            fs::remove_all(path, ignored);
-    }
-    std::string path;
-};
-
 // A temporary root holding vt and vt-names, as RepairToolTest builds it, and damage of several kinds: a
 // repair puts back all but /opt/vt/bin/cap, whose owner is another user (privileges refused).
 class RepairCli : public testing::Test {
@@ -138,15 +126,7 @@ protected:
     void SetUp() override {
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root: installs packages into a temporary root and changes owners";
-        fs::create_directories(m_root + "/etc");
-        std::ofstream(m_root + "/etc/passwd") << "root:x:0:0::/root:/bin/sh\ndaemon:x:2:2::/:/bin/false\n";
-        std::ofstream(m_root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
-        std::vector<std::string> install = {"--root", m_root, "--nodeps", "--install"};
-        for (const char* package : {"vt", "vt-names"})
-            install.push_back(std::string(VARNEL_TEST_PACKAGES) + "/" + package + "-1-1.noarch.rpm");
-        const ToolRun installed =
-            runProgram("/usr/bin/rpm", install, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"});
-        ASSERT_EQ(installed.status, 0) << installed.err;
+        ASSERT_EQ(helper_test::makeRpmRoot(m_root, {"vt", "vt-names"}), "");
     }
     void damage() {
         const struct {
@@ -171,64 +151,20 @@ protected:
 TEST_F(RepairCli, ACheckChangesNothingAndFindsWhatARepairThenChanges) {
     damage();
     const auto before = snapshot(m_root);
-    const struct {
-        std::vector<std::string> arguments;
-        int status;
-    } checks[] = {{{"check", m_root}, 5},
-                  {{"check", "--json", m_root}, 5},
-                  {{"verifyPermissions", "-plist", m_root}, 0}};
-    for (const auto& check : checks) {
-        SCOPED_TRACE(check.arguments.front() + " " + check.arguments[1]);
-        const ToolRun run = tool(check.arguments);
-        EXPECT_EQ(run.status, check.status) << run.err;
-        EXPECT_EQ(snapshot(m_root), before);
-    }
-
-    const std::vector<QJsonObject> found = jsonLines(tool({"check", "--json", m_root}));
-    const std::set<std::string> wouldRepair = paths(found, "would-repair");
-    EXPECT_EQ(wouldRepair.size(), 7u);
-    EXPECT_EQ(paths(found, "repair"), std::set<std::string>{});
-    EXPECT_EQ(paths(found, "finding").count("/opt/vt/bin/cap"), 1u);
-    EXPECT_EQ(wouldRepair.count("/opt/vt/bin/cap"), 0u);
-
-    const ToolRun repair = tool({"repair", "--json", m_root});
-    EXPECT_EQ(repair.status, 0) << repair.err;
-    const std::vector<QJsonObject> done = jsonLines(repair);
-    EXPECT_EQ(paths(done, "repair"), wouldRepair);
-    EXPECT_EQ(changed(before, snapshot(m_root)), wouldRepair);
-    EXPECT_EQ(texts(done, "finding"), texts(found, "finding"));
-    EXPECT_EQ(texts(done, "left-alone"), texts(found, "left-alone"));
-    const QJsonObject checkSummary = found.back(), repairSummary = done.back();
-    EXPECT_EQ(checkSummary[u"type"].toString(), u"summary");
-    EXPECT_EQ(checkSummary[u"differing"].toInt(), 8);
-    EXPECT_EQ(checkSummary[u"to_repair"].toInt(), 7);
-    EXPECT_EQ(checkSummary[u"repaired"].toInt(), 0);
-    EXPECT_FALSE(checkSummary[u"changed"].toBool());
-    EXPECT_EQ(repairSummary[u"repaired"].toInt(), 7);
-    EXPECT_TRUE(repairSummary[u"changed"].toBool());
-
-    // What a repair leaves alone still differs (5) and a repair would change nothing; once that is
-    // mended, nothing differs (0).
-    const ToolRun again = tool({"check", "--json", m_root});
-    EXPECT_EQ(again.status, 5);
-    EXPECT_EQ(json(again.lines().back())[u"to_repair"].toInt(), 0);
-    ASSERT_EQ(::chown((m_root + "/opt/vt/bin/cap").c_str(), 0, -1), 0);
-    const ToolRun clean = tool({"check", "--json", m_root});
-    EXPECT_EQ(clean.status, 0);
-    EXPECT_EQ(json(clean.lines().back())[u"differing"].toInt(), 0);
-}
-
-// Every JSON line parses, each says in `text` what the line for a person says, in the same order, and the
-// property lists of verifyPermissions carry the same messages; the summary's counts match the lines.
-TEST_F(RepairCli, TheJsonLinesSayWhatTheLinesForPeopleSay) {
-    damage();
     const ToolRun human = tool({"check", m_root}), jsonRun = tool({"check", "--json", m_root}),
                   plistRun = tool({"verifyPermissions", "-plist", m_root});
-    const std::vector<QJsonObject> lines = jsonLines(jsonRun);
+    EXPECT_EQ(human.status, 5) << human.err;
+    EXPECT_EQ(jsonRun.status, 5) << jsonRun.err;
+    EXPECT_EQ(plistRun.status, 0) << plistRun.err;
+    EXPECT_EQ(snapshot(m_root), before);
+
+    // Every JSON line parses, each says in `text` what the line for a person says, in the same order, and
+    // the property lists of verifyPermissions carry the same messages; the summary's counts match the lines.
+    const std::vector<QJsonObject> found = jsonLines(jsonRun);
     std::vector<std::string> fromJson, fromPlist;
     std::map<std::string, int> counts;
     std::set<QString> differing;
-    for (const QJsonObject& line : lines) {
+    for (const QJsonObject& line : found) {
         fromJson.push_back(line[u"text"].toString().toStdString());
         const QString type = line[u"type"].toString();
         ++counts[type.toStdString()];
@@ -246,17 +182,47 @@ TEST_F(RepairCli, TheJsonLinesSayWhatTheLinesForPeopleSay) {
     EXPECT_EQ(human.lines(), fromJson);
     EXPECT_EQ(fromPlist, fromJson);
     EXPECT_EQ(counts["summary"], 1);
-    const QJsonObject summary = lines.back();
-    EXPECT_EQ(summary[u"verb"].toString(), u"check");
-    EXPECT_EQ(summary[u"volume"].toString().toStdString(), m_root);
-    EXPECT_EQ(summary[u"differing"].toInt(), static_cast<int>(differing.size()));
-    EXPECT_EQ(summary[u"to_repair"].toInt(), counts["would-repair"]);
-    EXPECT_EQ(summary[u"left_alone"].toInt(), counts["left-alone"]);
-    EXPECT_EQ(summary[u"errors"].toInt(), counts["error"]);
-    EXPECT_EQ(summary[u"exit_status"].toInt(), jsonRun.status);
+    const QJsonObject checkSummary = found.back();
+    EXPECT_EQ(checkSummary[u"type"].toString(), u"summary");
+    EXPECT_EQ(checkSummary[u"verb"].toString(), u"check");
+    EXPECT_EQ(checkSummary[u"volume"].toString().toStdString(), m_root);
+    EXPECT_EQ(checkSummary[u"differing"].toInt(), static_cast<int>(differing.size()));
+    EXPECT_EQ(checkSummary[u"differing"].toInt(), 8);
+    EXPECT_EQ(checkSummary[u"to_repair"].toInt(), counts["would-repair"]);
+    EXPECT_EQ(checkSummary[u"to_repair"].toInt(), 7);
+    EXPECT_EQ(checkSummary[u"left_alone"].toInt(), counts["left-alone"]);
+    EXPECT_EQ(checkSummary[u"errors"].toInt(), counts["error"]);
+    EXPECT_EQ(checkSummary[u"exit_status"].toInt(), jsonRun.status);
+    EXPECT_EQ(checkSummary[u"repaired"].toInt(), 0);
+    EXPECT_FALSE(checkSummary[u"changed"].toBool());
     // A name that is not UTF-8 is shown with U+FFFD, in both forms.
-    EXPECT_EQ(paths(lines, "would-repair").count("/opt/names/bad\uFFFD\uFFFDname"), 1u);
+    EXPECT_EQ(paths(found, "would-repair").count("/opt/names/bad\uFFFD\uFFFDname"), 1u);
     EXPECT_NE(human.out.find("/opt/names/bad\uFFFD\uFFFDname"), std::string::npos);
+
+    const std::set<std::string> wouldRepair = paths(found, "would-repair");
+    EXPECT_EQ(paths(found, "repair"), std::set<std::string>{});
+    EXPECT_EQ(paths(found, "finding").count("/opt/vt/bin/cap"), 1u);
+    EXPECT_EQ(wouldRepair.count("/opt/vt/bin/cap"), 0u);
+
+    const ToolRun repair = tool({"repair", "--json", m_root});
+    EXPECT_EQ(repair.status, 0) << repair.err;
+    const std::vector<QJsonObject> done = jsonLines(repair);
+    EXPECT_EQ(paths(done, "repair"), wouldRepair);
+    EXPECT_EQ(changed(before, snapshot(m_root)), wouldRepair);
+    EXPECT_EQ(texts(done, "finding"), texts(found, "finding"));
+    EXPECT_EQ(texts(done, "left-alone"), texts(found, "left-alone"));
+    EXPECT_EQ(done.back()[u"repaired"].toInt(), 7);
+    EXPECT_TRUE(done.back()[u"changed"].toBool());
+
+    // What a repair leaves alone still differs (5) and a repair would change nothing; once that is
+    // mended, nothing differs (0).
+    const ToolRun again = tool({"check", "--json", m_root});
+    EXPECT_EQ(again.status, 5);
+    EXPECT_EQ(json(again.lines().back())[u"to_repair"].toInt(), 0);
+    ASSERT_EQ(::chown((m_root + "/opt/vt/bin/cap").c_str(), 0, -1), 0);
+    const ToolRun clean = tool({"check", "--json", m_root});
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(json(clean.lines().back())[u"differing"].toInt(), 0);
 }
 
 TEST_F(RepairCli, ExitStatusesAsDocumented) {
@@ -285,12 +251,7 @@ TEST_F(RepairCli, ExitStatusesAsDocumented) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        fs::remove_all(VARNEL_FAKE_RPM_DIR);
-        if (!row.rpmScript.empty()) {
-            fs::create_directories(VARNEL_FAKE_RPM_DIR);
-            std::ofstream(VARNEL_FAKE_RPM_DIR "/rpm") << "#!/bin/sh\n" << row.rpmScript << "\n";
-            ::chmod(VARNEL_FAKE_RPM_DIR "/rpm", 0755);
-        }
+        fakeRpm(row.rpmScript);
         const ToolRun run =
             tool(row.arguments, row.rpmScript.empty() ? kTool : VARNEL_REPAIR_TOOL_TEST_VARIANT);
         EXPECT_EQ(run.status, row.status) << run.err;
@@ -304,7 +265,7 @@ TEST_F(RepairCli, ExitStatusesAsDocumented) {
             EXPECT_TRUE(run.err.starts_with("varnel-repair: ")) << run.err;
         }
     }
-    fs::remove_all(VARNEL_FAKE_RPM_DIR);
+    fakeRpm("");
     const ToolRun version = tool({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "varnel-repair " VARNEL_VERSION "\n");
@@ -403,15 +364,6 @@ TEST(RepairCliElevation, TheVerbGoesThroughPkexec) {
     constexpr int kNobody = 65534;
     if (runProgram(variant, {}, {}, kNobody).status == 121)
         GTEST_SKIP() << "the user nobody cannot reach the build tree to run the tool";
-    const auto fakeRpm = [](const std::string& body) {
-        fs::remove_all(VARNEL_FAKE_RPM_DIR);
-        if (body.empty())
-            return;
-        fs::create_directories(VARNEL_FAKE_RPM_DIR);
-        std::ofstream(VARNEL_FAKE_RPM_DIR "/rpm") << "#!/bin/sh\n" << body << "\n";
-        ::chmod(VARNEL_FAKE_RPM_DIR, 0755);
-        ::chmod(VARNEL_FAKE_RPM_DIR "/rpm", 0755);
-    };
     // Nothing to check: no password asked for.
     fakeRpm("");
     EXPECT_EQ(runProgram(variant, {"check"}, {}, kNobody).status, 2);

@@ -32,7 +32,9 @@ namespace {
 
 using Messages = std::vector<std::string>;
 
+using helper_test::fakeRpm;
 using helper_test::fileText;
+using helper_test::TemporaryFolder;
 
 // How one run of a program ended, and the property lists it wrote.
 struct ToolRun : helper_test::ProgramRun {
@@ -63,41 +65,15 @@ ToolRun repairTool(const std::string& volume, const std::vector<std::string>& en
     return runProgram(tool, {"repairPermissions", "-plist", volume}, environment);
 }
 
-// rpm as the tool runs it: the same fixed path and the same environment.
+// rpm as the tool runs it, its property lists read.
 ToolRun rpm(const std::vector<std::string>& arguments) {
-    return runProgram("/usr/bin/rpm", arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"});
+    return {helper_test::rpm(arguments), {}};
 }
 
-// The test variant's rpm: a shell script with this body (a "#!" line of its own, or /bin/sh's), or none.
-void fakeRpm(const std::string& body) {
-    const std::string dir = VARNEL_FAKE_RPM_DIR;
-    std::filesystem::remove_all(dir);
-    if (body.empty())
-        return;
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/rpm") << (body.starts_with("#!") ? "" : "#!/bin/sh\n") << body << "\n";
-    ::chmod(dir.c_str(), 0755);
-    ::chmod((dir + "/rpm").c_str(), 0755);
-}
 // The test variant's fs.protected_hardlinks.
 void fakeHardLinksProtected(bool on) {
     std::ofstream(VARNEL_FAKE_PROTECTED_HARDLINKS) << (on ? "1\n" : "0\n");
 }
-
-// A temporary folder of its own, removed at the end of the scope (links in it, never what they point at).
-struct TemporaryFolder {
-    TemporaryFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "varnel-helper-XXXXXX";
-        if (::mkdtemp(pattern.data()))
-            path = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
-};
 
 // A temporary root holding the three test packages, with its own etc/passwd and etc/group (daemon is 2
 // there, 1 on Debian itself; wheel is 10). Installing and changing owners need root: without it, skipped.
@@ -109,17 +85,8 @@ protected:
         ASSERT_FALSE(m_folder.path.empty());
         makeRoot(m_root, {"vt", "vt-names", "vt-victim"});
     }
-    // `packages` installed in one transaction (--replacefiles lets two of them list a path differently).
     static void makeRoot(const std::string& root, const std::vector<std::string>& packages) {
-        std::filesystem::create_directories(root + "/etc");
-        std::ofstream(root + "/etc/passwd") << "root:x:0:0:root:/root:/bin/sh\n# a comment\n"
-                                               "daemon:x:2:2:daemon:/:/usr/sbin/nologin\n";
-        std::ofstream(root + "/etc/group") << "root:x:0:\ndaemon:x:2:\nwheel:x:10:\n";
-        std::vector<std::string> install = {"--root", root, "--nodeps", "--replacefiles", "--install"};
-        for (const std::string& package : packages)
-            install.push_back(std::string(VARNEL_TEST_PACKAGES) + "/" + package + "-1-1.noarch.rpm");
-        const ToolRun installed = rpm(install);
-        ASSERT_EQ(installed.status, 0) << installed.err;
+        ASSERT_EQ(helper_test::makeRpmRoot(root, packages), "");
     }
     std::string path(const std::string& inRoot) const { return m_root + inRoot; }
     struct stat statOf(const std::string& inRoot) const {
