@@ -189,9 +189,10 @@ void BM_RpmQueryAgainstPlainListing(benchmark::State& state) {
         return;
     }
     std::vector<double> queryCpu, plainCpu;
+    const std::string format = helper::RpmListing::format(helper::RpmListing::randomMark());
     for (auto _ : state) {
         const Run plain = run({"/usr/bin/rpm", "--root", g_root, "-qa", "--qf", "[%{FILENAMES}\\n]"});
-        const Run query = run({"/usr/bin/rpm", "--root", g_root, "-qa", "--qf", helper::RpmListing::kFormat});
+        const Run query = run({"/usr/bin/rpm", "--root", g_root, "-qa", "--qf", format});
         if (plain.status != 0 || query.status != 0) {
             state.SkipWithError("rpm failed");
             return;

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const int fd = ::memfd_create("listing", MFD_CLOEXEC);
     check(fd >= 0 && ::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size) &&
           ::lseek(fd, 0, SEEK_SET) == 0);
-    helper::RpmListing listing(fd, 1);
+    helper::RpmListing listing(fd, 1, "Mark"); // the corpus and the dictionary use this mark
     helper::PackagedFile file;
     constexpr unsigned all = helper::PackagedFile::kVerifyMode | helper::PackagedFile::kVerifyUser |
                              helper::PackagedFile::kVerifyGroup;

@@ -8,25 +8,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace helper {
-
-// One line per package, then one per file. File names may hold any byte but NUL (line feeds and quotes
-// included), and rpm's query format cannot write a NUL, so they are quoted by rpm's own shell escaping, and
-// so are package names and capabilities (whose text may hold spaces). Numbers and user and group names
-// (which rpm never lets hold a space or a line feed) come bare. rpm writes a missing tag as "(none)",
-// unquoted; a package without any capabilities gets that written as text, which rpm copies for much
-// less than it formats a field.
-#define VARNEL_RPM_FILE_LINE(capability)                                                                     \
-    "[F %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME} "                         \
-    "%{FILEGROUPNAME} " capability " %{FILENAMES:shescape}\\n]"
-const char* const RpmListing::kFormat =
-    "P %{NAME:shescape}\\n"
-    "%|FILECAPS?{" VARNEL_RPM_FILE_LINE("%{FILECAPS:shescape}") "}:{" VARNEL_RPM_FILE_LINE("(none)") "}|";
-#undef VARNEL_RPM_FILE_LINE
 
 namespace {
 
@@ -78,18 +65,62 @@ RpmListing::Item RpmListing::error(std::string why) {
     return Item::Error;
 }
 
+ssize_t RpmListing::readMore() {
+    const ssize_t n = readWithin(m_fd, m_buffer + m_length, sizeof m_buffer - m_length, m_silenceSeconds);
+    if (n == -2)
+        m_failure = silent(m_silenceSeconds);
+    else if (n < 0)
+        m_failure = std::string("cannot read rpm's output: ") + std::strerror(errno);
+    if (n > 0)
+        m_length += static_cast<size_t>(n);
+    return n < 0 ? -1 : n;
+}
+
 int RpmListing::refill() {
-    const ssize_t n = readWithin(m_fd, m_buffer, sizeof m_buffer, m_silenceSeconds);
-    if (n <= 0) {
-        if (n == -2)
-            m_failure = silent(m_silenceSeconds);
-        else if (n < 0)
-            m_failure = std::string("cannot read rpm's output: ") + std::strerror(errno);
+    m_position = m_length = 0;
+    const ssize_t n = readMore();
+    if (n <= 0)
         return n == 0 ? -1 : -2;
-    }
-    m_position = 0;
-    m_length = static_cast<size_t>(n);
     return static_cast<unsigned char>(m_buffer[0]);
+}
+
+int RpmListing::markedLineOrEndAhead() {
+    const size_t line = m_mark.size() + 2; // kind, mark, space
+    while (m_length - m_position < line) {
+        std::memmove(m_buffer, m_buffer + m_position, m_length - m_position);
+        m_length -= m_position;
+        m_position = 0;
+        const ssize_t n = readMore();
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            return m_length == 0; // a few bytes before the end cannot be a line: the name goes on
+    }
+    const char* const at = m_buffer + m_position;
+    return (at[0] == 'P' || at[0] == 'F') && std::memcmp(at + 1, m_mark.data(), m_mark.size()) == 0 &&
+           at[line - 1] == ' ';
+}
+
+bool RpmListing::readName(std::string& name) {
+    name.clear();
+    for (;;) {
+        if (!fill())
+            return false; // the listing ended inside the line, or could not be read
+        const char* begin = m_buffer + m_position;
+        const auto* feed = static_cast<const char*>(std::memchr(begin, '\n', m_length - m_position));
+        const char* end = feed ? feed : m_buffer + m_length;
+        name.append(begin, end);
+        m_position += static_cast<size_t>(end - begin);
+        if (name.size() > kMaxField)
+            return false;
+        if (!feed)
+            continue;
+        ++m_position;
+        const int ahead = markedLineOrEndAhead();
+        if (ahead != 0)
+            return ahead > 0;
+        name += '\n'; // a line feed of the name itself
+    }
 }
 
 bool RpmListing::readField(std::string& field, bool& quoted, bool bare) {
@@ -163,27 +194,31 @@ bool RpmListing::readNumber(long& value) {
 
 RpmListing::Item RpmListing::next(PackagedFile& file) {
     for (;;) {
-        const int tag = readByte();
-        if (tag == -1)
+        const int kind = readByte();
+        if (kind == -1)
             return Item::End;
-        if (tag < 0)
+        if (kind < 0)
             return Item::Error;
         bool quoted = false;
         const auto separator = [this](char expected) { return readByte() == expected; };
         const char* const unreadable = "rpm's list of packaged files holds a line it cannot read";
-        if (tag == 'P') {
-            if (separator(' ') && readField(file.package, quoted) && separator('\n'))
+        bool marked = kind == 'P' || kind == 'F';
+        for (size_t i = 0; marked && i < m_mark.size(); ++i)
+            marked = readByte() == static_cast<unsigned char>(m_mark[i]);
+        if (!marked || !separator(' '))
+            return error(m_failure.empty() ? unreadable : m_failure);
+        if (kind == 'P') {
+            if (readField(file.package, quoted) && separator('\n'))
                 return Item::Package;
             return error(m_failure.empty() ? unreadable : m_failure);
         }
         long mode = 0, state = 0, flags = 0, verify = 0;
         bool hasCapability = false;
-        if (tag != 'F' || !separator(' ') || !readNumber(mode) || !separator(' ') || !readNumber(state) ||
-            !separator(' ') || !readNumber(flags) || !separator(' ') || !readNumber(verify) ||
-            !separator(' ') || !readField(file.user, quoted, true) || file.user.empty() || !separator(' ') ||
+        if (!readNumber(mode) || !separator(' ') || !readNumber(state) || !separator(' ') ||
+            !readNumber(flags) || !separator(' ') || !readNumber(verify) || !separator(' ') ||
+            !readField(file.user, quoted, true) || file.user.empty() || !separator(' ') ||
             !readField(file.group, quoted, true) || file.group.empty() || !separator(' ') ||
-            !readField(file.capability, hasCapability) || !separator(' ') || !readField(file.path, quoted) ||
-            !quoted || !separator('\n'))
+            !readField(file.capability, hasCapability) || !separator(' ') || !readName(file.path))
             return error(m_failure.empty() ? unreadable : m_failure);
         const auto rpmFlags = static_cast<unsigned long>(flags),
                    rpmVerify = static_cast<unsigned long>(verify);
@@ -199,6 +234,31 @@ RpmListing::Item RpmListing::next(PackagedFile& file) {
         file.rule = PackagedFile::Rule::Exact;
         return Item::File;
     }
+}
+
+std::string RpmListing::format(std::string_view mark) {
+    // Package names and capabilities (whose text may hold spaces) come in rpm's shell quoting; numbers and
+    // user and group names (which rpm never lets hold a space or a line feed) come bare. rpm writes a
+    // missing tag as "(none)", unquoted; a package without any capabilities gets that written as text,
+    // which rpm copies for much less than it formats a field.
+    const std::string m(mark);
+    const auto files = [&m](const std::string& capability) {
+        return "[F" + m + " %{FILEMODES} %{FILESTATES} %{FILEFLAGS} %{FILEVERIFYFLAGS} %{FILEUSERNAME} " +
+               "%{FILEGROUPNAME} " + capability + " %{FILENAMES}\\n]";
+    };
+    return "P" + m + " %{NAME:shescape}\\n%|FILECAPS?{" + files("%{FILECAPS:shescape}") + "}:{" +
+           files("(none)") + "}|";
+}
+
+std::string RpmListing::randomMark() {
+    unsigned char bytes[12];
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return {};
+    constexpr std::string_view kLetters = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::string mark;
+    for (const unsigned char b : bytes)
+        mark += kLetters[b % kLetters.size()];
+    return mark;
 }
 
 RpmDatabase::RpmDatabase(std::string rpmPath, std::string root, int silenceSeconds)
@@ -292,9 +352,14 @@ std::optional<long> RpmDatabase::countPackages() {
 }
 
 bool RpmDatabase::startListing() {
-    if (!start(m_listing, {"--query", "--all", "--queryformat", RpmListing::kFormat}))
+    std::string mark = RpmListing::randomMark();
+    if (mark.empty()) {
+        m_failure = std::string("no random bytes to mark rpm's listing with: ") + std::strerror(errno);
         return false;
-    m_reader = RpmListing(m_listing.output(), m_silenceSeconds);
+    }
+    if (!start(m_listing, {"--query", "--all", "--queryformat", RpmListing::format(mark)}))
+        return false;
+    m_reader = RpmListing(m_listing.output(), m_silenceSeconds, std::move(mark));
     const std::string counts = "/proc/" + std::to_string(m_listing.pid()) + "/io";
     m_listingCounts = UniqueFd(::open(counts.c_str(), O_RDONLY | O_CLOEXEC));
     return true;

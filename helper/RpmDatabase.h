@@ -5,6 +5,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace helper {
@@ -15,13 +17,20 @@ namespace helper {
 // becomes PackagedFile::missingOk, and %verify's mode, user and group flags become PackagedFile::verify.
 class RpmListing {
 public:
-    // The query format it reads: one line per package, then one per file.
-    static const char* const kFormat;
+    // The query format it reads: one line per package, then one per file, each line beginning with its
+    // kind and `mark`. A file name, last on its line, may hold any byte but NUL, line feeds included,
+    // and comes as it is (rpm's quoting of every name costs it more than any other field): it runs to
+    // the line feed that is followed by a marked line or ends the listing. A mark drawn at random for the
+    // listing (randomMark()) is one no packaged name can hold by design.
+    static std::string format(std::string_view mark);
+    // Twelve letters and digits from the kernel's random bytes; empty when none could be had.
+    static std::string randomMark();
 
     // `silenceSeconds`: how long the writer may stay silent before the listing counts as failed.
-    RpmListing(int fd, int silenceSeconds)
+    RpmListing(int fd, int silenceSeconds, std::string mark)
         : m_fd(fd)
-        , m_silenceSeconds(silenceSeconds) {}
+        , m_silenceSeconds(silenceSeconds)
+        , m_mark(std::move(mark)) {}
 
     enum class Item { Package, File, End, Error };
     // Package: a new package begins (its name in `file.package`); File: one of its files, `file` filled
@@ -41,14 +50,21 @@ private:
     }
     int refill();
     bool fill() { return m_position < m_length || refill() >= 0; } // false at the end or a failed read
+    // Reads into the buffer behind what it holds: the bytes read, 0 at the end, -1 when it failed.
+    ssize_t readMore();
     // A field up to the next space or line feed, or one in rpm's shell quoting (then `quoted`), unless
     // `bare`: then up to the next space or line feed whatever it holds.
     bool readField(std::string& field, bool& quoted, bool bare = false);
     bool readNumber(long& value);
+    // A file name and the line feed that ends its line.
+    bool readName(std::string& name);
+    // Whether a marked line or the end of the listing comes next: 1 or 0, or -1 when it cannot be read.
+    int markedLineOrEndAhead();
     Item error(std::string why);
 
     int m_fd;
     int m_silenceSeconds;
+    std::string m_mark;
     std::string m_failure;
     char m_buffer[65536];
     size_t m_position = 0, m_length = 0;
@@ -97,7 +113,7 @@ private:
     UniqueFd m_listingCounts;     // /proc/<listing rpm>/io
     std::string m_failure;
     ChildProcess m_listing;
-    RpmListing m_reader{-1, 0};
+    RpmListing m_reader{-1, 0, {}};
 };
 
 } // namespace helper

@@ -242,7 +242,7 @@ TEST_F(RepairCli, ExitStatusesAsDocumented) {
          {"check", "--json", m_root},
          3,
          false,
-         "case \"$*\" in *'--queryformat P '*) /usr/bin/rpm \"$@\"; exit 1;; *) " + real + ";; esac"},
+         "case \"$*\" in *'--queryformat P'*) /usr/bin/rpm \"$@\"; exit 1;; *) " + real + ";; esac"},
         {"a second --json", {"check", "--json", "--json", m_root}, 1, false},
         {"two volumes", {"check", m_root, m_root}, 1, false},
         {"an unknown option", {"repair", "-n", m_root}, 1, false},
