@@ -101,21 +101,29 @@ int RpmListing::markedLineOrEndAhead() {
            at[line - 1] == ' ';
 }
 
+bool RpmListing::appendUpTo(std::string& field, char delimiter) {
+    for (;;) {
+        if (!fill())
+            return false; // the listing ended first, or could not be read
+        const char* begin = m_buffer + m_position;
+        const auto* found = static_cast<const char*>(std::memchr(begin, delimiter, m_length - m_position));
+        const char* end = found ? found : m_buffer + m_length;
+        field.append(begin, end);
+        m_position += static_cast<size_t>(end - begin);
+        if (field.size() > kMaxField)
+            return false;
+        if (found) {
+            ++m_position;
+            return true;
+        }
+    }
+}
+
 bool RpmListing::readName(std::string& name) {
     name.clear();
     for (;;) {
-        if (!fill())
-            return false; // the listing ended inside the line, or could not be read
-        const char* begin = m_buffer + m_position;
-        const auto* feed = static_cast<const char*>(std::memchr(begin, '\n', m_length - m_position));
-        const char* end = feed ? feed : m_buffer + m_length;
-        name.append(begin, end);
-        m_position += static_cast<size_t>(end - begin);
-        if (name.size() > kMaxField)
+        if (!appendUpTo(name, '\n'))
             return false;
-        if (!feed)
-            continue;
-        ++m_position;
         const int ahead = markedLineOrEndAhead();
         if (ahead != 0)
             return ahead > 0;
@@ -145,18 +153,8 @@ bool RpmListing::readField(std::string& field, bool& quoted, bool bare) {
     }
     readByte();
     for (;;) {
-        if (!fill())
+        if (!appendUpTo(field, '\''))
             return false;
-        const char* begin = m_buffer + m_position;
-        const auto* quote = static_cast<const char*>(std::memchr(begin, '\'', m_length - m_position));
-        const char* end = quote ? quote : m_buffer + m_length;
-        field.append(begin, end);
-        m_position += static_cast<size_t>(end - begin);
-        if (field.size() > kMaxField)
-            return false;
-        if (!quote)
-            continue;
-        ++m_position;
         // A quote inside the text comes out as '\'' : close, escaped quote, reopen.
         if (peekByte() != '\\')
             return true;

@@ -56,6 +56,9 @@ private:
     // `bare`: then up to the next space or line feed whatever it holds.
     bool readField(std::string& field, bool& quoted, bool bare = false);
     bool readNumber(long& value);
+    // Appends the bytes up to `delimiter` to `field` and steps over it: false when the listing ended or
+    // failed first, or the field grew too long.
+    bool appendUpTo(std::string& field, char delimiter);
     // A file name and the line feed that ends its line.
     bool readName(std::string& name);
     // Whether a marked line or the end of the listing comes next: 1 or 0, or -1 when it cannot be read.
