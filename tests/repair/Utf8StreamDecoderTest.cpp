@@ -27,12 +27,9 @@ TEST(Utf8StreamDecoder, EveryCutGivesTheTextOfTheWholeStream) {
                               "c\xC3\n\xF0\x9F";
     const QString whole =
         QStringLiteral("\uFEFFa\u00E9\u201C\U0001F600\uFFFDb\uFFFD\uFFFDc\uFFFD\n\uFFFD\uFFFD");
-    EXPECT_EQ(decodeInPieces(stream, {}), whole);
-    for (qsizetype i = 0; i <= stream.size(); ++i) {
-        EXPECT_EQ(decodeInPieces(stream, {i}), whole) << "cut at " << i;
+    for (qsizetype i = 0; i <= stream.size(); ++i) // a cut at either end leaves a piece empty
         for (qsizetype j = i; j <= stream.size(); ++j)
             EXPECT_EQ(decodeInPieces(stream, {i, j}), whole) << "cuts at " << i << ", " << j;
-    }
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Reading feeds without the network: links, the choice of release and what is refused.
 #include "update/Appcast.h"
 
+#include "FeedServer.h"
+
 #include <QByteArray>
 #include <gtest/gtest.h>
 
@@ -9,12 +11,6 @@ namespace {
 using update::Appcast;
 
 const QUrl kBase(QStringLiteral("http://example.test/updates"));
-
-QByteArray feedOf(const char* items) {
-    return QStringLiteral("<rss xmlns:sparkle=\"%1\"><channel>%2</channel></rss>")
-        .arg(QString::fromUtf16(update::kAppcastNamespace), QString::fromUtf8(items))
-        .toUtf8();
-}
 
 TEST(Appcast, KeepsOnlyWebLinksAndPicksTheNewestReleaseTheSystemRuns) {
     const auto feed = Appcast::parse(feedOf(R"(
@@ -45,6 +41,7 @@ TEST(Appcast, RefusesEntitiesStrayMarkupAndDeepNesting) {
         R"(<feed xmlns="http://www.w3.org/2005/Atom"/>)",
         feedOf("<item><sparkle:version>1<b>2</b></sparkle:version></item>"),
         deep, // well formed, only too deep
+        R"(<!DOCTYPE rss [<!ENTITY a "aaaa">]><rss><channel>&a;</channel></rss>)",
     };
     for (const QByteArray& xml : refused) {
         QString error;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/Appcast.h"
+
 #include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -11,6 +13,14 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+// A feed of the given items, its appcast namespace bound to prefix.
+inline QByteArray feedOf(const QString& items, const QString& prefix = QStringLiteral("sparkle")) {
+    return QStringLiteral(
+               "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:%1=\"%2\"><channel>%3</channel></rss>")
+        .arg(prefix, QString::fromUtf16(update::kAppcastNamespace), items)
+        .toUtf8();
+}
 
 // A minimal HTTP/1.1 server on 127.0.0.1. Each request target (a path, or an absolute address when the
 // server plays a proxy) gets a canned answer; an empty answer means none at all; unknown targets get 404.
