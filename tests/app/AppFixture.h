@@ -1,7 +1,7 @@
 #pragma once
 
+#include "FakeGroups.h"
 #include "app/AppDelegate.h"
-#include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "app/WindowPlacement.h"
 #include "dateutil/Clock.h"
@@ -10,6 +10,8 @@
 #include "update/Updater.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QFile>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -18,64 +20,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
-#include <map>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
-// A group database of the test's own: group name -> member names, and a login name or none. The groups
-// are numbered from 100 in name order; the accounts are alex (1000, primary group 1000) and bob (1001),
-// and the process runs as realUser.
-class FakeGroups : public app::GroupDatabase {
-public:
-    using Groups = std::map<std::string, std::vector<const char*>>;
-    FakeGroups(Groups groups, const char* login, uid_t realUser = 1000, gid_t primaryGroup = 1000)
-        : m_groups(std::move(groups))
-        , m_login(login)
-        , m_realUser(realUser)
-        , m_primaryGroup(primaryGroup) {
-        for (auto& [name, members] : m_groups)
-            members.push_back(nullptr);
-    }
-    const char* const* membersOf(const char* group) const override {
-        const auto it = m_groups.find(group);
-        return it == m_groups.end() ? nullptr : it->second.data();
-    }
-    std::optional<gid_t> groupId(const char* group) const override {
-        const auto it = m_groups.find(group);
-        if (it == m_groups.end())
-            return std::nullopt;
-        return static_cast<gid_t>(100 + std::distance(m_groups.begin(), it));
-    }
-    const char* loginName() const override { return m_login; }
-    uid_t realUserId() const override { return m_realUser; }
-    std::optional<Account> account(uid_t user) const override {
-        if (user == 1000)
-            return Account{"alex", m_primaryGroup};
-        if (user == 1001)
-            return Account{"bob", 1001};
-        return std::nullopt;
-    }
-    std::optional<uid_t> userId(const char* name) const override {
-        if (std::string_view(name) == "alex")
-            return 1000;
-        if (std::string_view(name) == "bob")
-            return 1001;
-        return std::nullopt;
-    }
-    static std::unique_ptr<FakeGroups> admin() {
-        return std::make_unique<FakeGroups>(Groups{{"sudo", {"alex"}}}, "alex");
-    }
-
-private:
-    Groups m_groups;
-    const char* m_login;
-    uid_t m_realUser;
-    gid_t m_primaryGroup;
-};
-
-// What an alert showed before the watcher dismissed it with its OK button.
+// What a dialog showed before the watcher dismissed it; all but the title only for a message box.
 struct SeenAlert {
     QString title;
     QString text;
@@ -84,21 +30,25 @@ struct SeenAlert {
     QMessageBox::Icon icon; // NoIcon when it shows the application's own icon
 };
 
-// Answers every message box that comes up while it lives, with the button named answer (OK by default),
-// and remembers what each said.
+// Answers every dialog that comes up while it lives: a message box with the button named answer (OK by
+// default), any other by rejecting it; and remembers what each said.
 class AlertWatcher {
 public:
     explicit AlertWatcher(QString reply = QStringLiteral("OK"))
         : answer(std::move(reply)) {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
                 return;
-            SeenAlert seen{box->windowTitle(), box->text(), box->textFormat(), {}, box->icon()};
+            alerts.push_back({dialog->windowTitle(), {}, {}, {}, {}});
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            if (!box)
+                return dialog->reject();
+            SeenAlert& seen = alerts.back();
+            seen = {box->windowTitle(), box->text(), box->textFormat(), {}, box->icon()};
             for (QAbstractButton* button : box->buttons())
                 seen.buttons << button->text().remove(QLatin1Char('&'));
-            alerts.push_back(seen);
             for (QAbstractButton* button : box->buttons())
                 if (button->text().remove(QLatin1Char('&')) == answer)
                     return button->click();
@@ -112,6 +62,15 @@ public:
 private:
     QTimer m_timer;
 };
+
+// Writes a shell script and makes it executable; keep it in the build tree (/tmp may be mounted noexec).
+inline QString writeScript(const QString& path, const QByteArray& body) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("#!/bin/sh\n" + body + "\n");
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    return file.fileName();
+}
 
 // Makes the window the active one, so that its shortcuts answer keys.
 inline void activate(QWidget& window) {
@@ -137,9 +96,7 @@ public:
 
 protected:
     void SetUp() override {
-        if (const char* tz = std::getenv("TZ"))
-            m_savedZone = tz;
-        setenv("TZ", "UTC", 1);
+        setenv("TZ", "UTC", 1); // for this test program as a whole: nothing in it reads the local time zone
         tzset();
         QSettings().remove(QLatin1String(app::AppDelegate::kLastRunKey));
         QSettings().remove(QLatin1String(app::WindowPlacement::kPositionKey));
@@ -147,13 +104,6 @@ protected:
         delegate.setGroupDatabase(FakeGroups::admin());
         delegate.applicationDidFinishLaunching();
         updater()->setAutomaticallyChecksForUpdates(false);
-    }
-    void TearDown() override {
-        if (m_savedZone)
-            setenv("TZ", m_savedZone->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
     }
     static update::Updater* updater() {
         return update::Updater::updaterForBundle(QLatin1String(app::AppDelegate::kBundleIdentifier));
@@ -166,7 +116,7 @@ protected:
     bool busy() const {
         return !ui.btnScanAndFix->isEnabled() && ui.lblLastScanned->isHidden() &&
                ui.lblLastScannedDesc->isHidden() && ui.pbWait->isVisible() && ui.pbWait->isAnimating() &&
-               ui.lblProgress->isVisible() && ui.btnStop->isVisible();
+               ui.pbProgress->isVisible() && ui.lblProgress->isVisible() && ui.btnStop->isVisible();
     }
     static void store(const QVariant& lastRun) {
         QSettings().setValue(QLatin1String(app::AppDelegate::kLastRunKey), lastRun);
@@ -179,7 +129,4 @@ protected:
     app::MainWindow window;
     TestDelegate delegate;
     const Ui::MainWindow& ui = window.ui;
-
-private:
-    std::optional<std::string> m_savedZone;
 };

@@ -1,8 +1,8 @@
 // Start-ups run as child processes by StartupTest. Without arguments: a user who is not an administrator;
 // it reports what the window looks like while the refusal is on screen, then presses OK. With "run <tool>":
 // an administrator presses Scan and Repair on the tool and it reports the end of the run and its log.
+#include "FakeGroups.h"
 #include "app/AppDelegate.h"
-#include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
 #include "dateutil/Clock.h"
 #include "update/Updater.h"
@@ -17,18 +17,6 @@
 #include <cstdio>
 
 namespace {
-
-struct NobodyIsAdmin : app::GroupDatabase {
-    const char* const* membersOf(const char*) const override { return nullptr; }
-    std::optional<gid_t> groupId(const char*) const override { return std::nullopt; }
-    const char* loginName() const override { return "alex"; }
-    uid_t realUserId() const override { return 1000; }
-    std::optional<Account> account(uid_t) const override { return Account{"alex", 1000}; }
-    std::optional<uid_t> userId(const char*) const override { return 1000; }
-};
-struct Root : NobodyIsAdmin {
-    uid_t realUserId() const override { return 0; }
-};
 
 void say(const char* key, const QString& value) {
     std::printf("%s=%s\n", key, qPrintable(value));
@@ -50,8 +38,10 @@ int main(int argc, char** argv) {
     app::MainWindow window;
     app::AppDelegate delegate;
     delegate.connectOutlets(window);
+    // Root for "run" and "fit"; without arguments a user who is not an administrator.
+    delegate.setGroupDatabase(
+        std::make_unique<FakeGroups>(FakeGroups::Groups{}, argc > 1 ? nullptr : "alex", argc > 1 ? 0 : 1000));
     if (argc == 3 && qstrcmp(argv[1], "run") == 0) {
-        delegate.setGroupDatabase(std::make_unique<Root>());
         delegate.setRepairToolPath(QString::fromLocal8Bit(argv[2]));
         delegate.applicationDidFinishLaunching();
         delegate.btnScanAndFixClicked();
@@ -63,7 +53,6 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && qstrcmp(argv[1], "fit") == 0) {
         // The window with its details open on this screen, then maximised.
-        delegate.setGroupDatabase(std::make_unique<Root>());
         delegate.applicationDidFinishLaunching();
         window.ui.btnDetails->show();
         window.ui.btnDetails->click();
@@ -79,8 +68,6 @@ int main(int argc, char** argv) {
                                                window.ui.boxMain->width() > panelWidth));
         return 0;
     }
-    delegate.setGroupDatabase(std::make_unique<NobodyIsAdmin>());
-
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());

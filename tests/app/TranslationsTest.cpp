@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
 namespace {
@@ -23,44 +23,17 @@ QString readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// What is wrong in a translation source: each text the code has and the file translates not, only
-// partly, or not at all, and each translation whose text the code no longer has.
+// What is wrong in a translation source: each text the code has and the file leaves unfinished or empty
+// (a plural form too), and each translation whose text the code no longer has ("vanished", "obsolete").
 QStringList problems(const QString& tsFile) {
-    QFile file(tsFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {QStringLiteral("cannot read %1").arg(tsFile)};
+    static const QRegularExpression message(
+        QStringLiteral("<source>(.*?)</source>.*?<translation( type=\"\\w+\")?(/>|>(.*?)</translation>)"),
+        QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression empty(QStringLiteral("^\\s*$|<numerusform(/>|>\\s*</numerusform>)"));
     QStringList found;
-    QXmlStreamReader xml(&file);
-    QString context, source;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const auto name = xml.name();
-        if (name == u"name") {
-            context = xml.readElementText();
-        } else if (name == u"source") {
-            source = context + QStringLiteral(": ") + xml.readElementText();
-        } else if (name == u"translation") {
-            const QString type = xml.attributes().value(QLatin1String("type")).toString();
-            if (!type.isEmpty())
-                found << type + QStringLiteral(" - ") + source;
-            // Plural forms are child elements; a plain translation is the element's text.
-            QStringList texts;
-            while (!xml.atEnd()) {
-                xml.readNext();
-                if (xml.isCharacters() && !xml.isWhitespace())
-                    texts << xml.text().toString();
-                else if (xml.isStartElement() && xml.name() == u"numerusform")
-                    texts << xml.readElementText();
-                else if (xml.isEndElement() && xml.name() == u"translation")
-                    break;
-            }
-            if (texts.isEmpty() || texts.contains(QString()))
-                found << QStringLiteral("empty - ") + source;
-        }
-    }
-    if (xml.hasError())
-        found << xml.errorString();
+    for (const QRegularExpressionMatch& m : message.globalMatch(readAll(tsFile)))
+        if (!m.captured(2).isEmpty() || empty.match(m.captured(4)).hasMatch())
+            found << m.captured(2) + QStringLiteral(" - ") + m.captured(1);
     return found;
 }
 
@@ -96,14 +69,11 @@ TEST(Translations, TheProgramSpeaksTheUsersLanguageWithQtsOwnInTheSame) {
         const char* cancel;
     };
     const Row rows[] = {
-        {"de_DE", "de", "Noch nie", "Abbrechen"},
+        // A region's locale falls back to its language's file.
         {"de_AT", "de", "Noch nie", "Abbrechen"},
-        {"fr_FR", "fr", "Jamais", "Annuler"},
         {"fr_CA", "fr", "Jamais", "Annuler"},
-        {"en_GB", "", "Never", "Cancel"},
         // No translation of ours: English, left to right, Qt's own texts too.
         {"ar_EG", "", "Never", "Cancel"},
-        {"he_IL", "", "Never", "Cancel"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.locale);
