@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/Translations.h"
 #include "dateutil/Clock.h"
+#include "update/MessageBoxPresenter.h"
 #include "update/Updater.h"
 
 #include <QApplication>
@@ -160,6 +161,20 @@ int main(int argc, char** argv) {
             app::AppDelegate withoutUpdater; // never launched, so it has no update client
             withoutUpdater.setWindow(&window);
             saveAlert(dir, QStringLiteral("alert-update"), [&] { withoutUpdater.miUpdateCheckClicked(); });
+            // The update client's own box, for a newer release with a download page.
+            update::MessageBoxPresenter presenter;
+            update::CheckResult newer;
+            newer.outcome = update::CheckResult::Outcome::UpdateAvailable;
+            newer.currentVersion = QStringLiteral("1.0.0");
+            newer.item.emplace();
+            newer.item->version = QStringLiteral("1.1.0");
+            newer.item->downloadPage = QUrl(QStringLiteral("https://www.varnel.app/download"));
+            QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnel")); // as the program is called
+            saveAlert(dir, QStringLiteral("update-available"), [&] {
+                presenter.present(newer);
+                waitFor([&] { return !presenter.dialog(); });
+            });
+            QGuiApplication::setApplicationDisplayName({});
             saveAlert(dir, QStringLiteral("about"), [&] { window.ui.miAbout->trigger(); });
             saveAlert(dir, QStringLiteral("alert-not-admin"),
                       [&] { delegate.alert(app::AppDelegate::notAdminMessage(), QMessageBox::Critical); });

@@ -3,6 +3,7 @@
 #include "update/VersionComparator.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
 namespace update {
@@ -46,17 +47,18 @@ std::optional<Appcast> FeedReader::read(std::vector<AppcastItem>& items, QString
         switch (m_xml.readNext()) {
         case QXmlStreamReader::DTD:
         case QXmlStreamReader::EntityReference:
-            problem = QStringLiteral("the feed declares a document type, which is not accepted");
+            problem = QCoreApplication::translate("update::Appcast",
+                                                  "the feed declares a document type, which is not accepted");
             break;
         case QXmlStreamReader::StartElement: {
             if (++depth > kMaxFeedDepth) {
-                problem = QStringLiteral("the feed is nested too deeply");
+                problem = QCoreApplication::translate("update::Appcast", "the feed is nested too deeply");
                 break;
             }
             const bool plain = m_xml.namespaceUri().isEmpty();
             const auto name = m_xml.name();
             if (depth == 1 && !(plain && name == u"rss"))
-                problem = QStringLiteral("the document is not an RSS feed");
+                problem = QCoreApplication::translate("update::Appcast", "the document is not an RSS feed");
             else if (depth == 2)
                 inChannel = plain && name == u"channel";
             else if (depth == 3 && inChannel && plain && name == u"item")

@@ -3,6 +3,7 @@
 #include "update/CheckResult.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QPushButton>
@@ -30,21 +31,25 @@ QString MessageBoxPresenter::textFor(const CheckResult& result) {
     const QString app = QGuiApplication::applicationDisplayName();
     switch (result.outcome) {
     case CheckResult::Outcome::UpToDate:
-        return QStringLiteral("You're up to date!\n\n%1 %2 is the newest version available.")
+        return QCoreApplication::translate("update::MessageBoxPresenter",
+                                           "You're up to date!\n\n%1 %2 is the newest version available.")
             .arg(app, result.currentVersion);
     case CheckResult::Outcome::UpdateAvailable: {
         const AppcastItem item = result.item.value_or(AppcastItem());
-        QString text =
-            QStringLiteral("A new version of %1 is available!\n\n%1 %2 is now available; you have %3.")
-                .arg(app, shortened(item.displayVersion()), result.currentVersion);
+        QString text = QCoreApplication::translate(
+                           "update::MessageBoxPresenter",
+                           "A new version of %1 is available!\n\n%1 %2 is now available; you have %3.")
+                           .arg(app, shortened(item.displayVersion()), result.currentVersion);
         if (isWebLink(item.downloadPage))
-            text += QStringLiteral(" Would you like to open its download page?");
+            text += QCoreApplication::translate("update::MessageBoxPresenter",
+                                                " Would you like to open its download page?");
         return text;
     }
     case CheckResult::Outcome::Failed:
         break;
     }
-    return QStringLiteral("The check for updates failed.\n\n%1").arg(result.reason);
+    return QCoreApplication::translate("update::MessageBoxPresenter", "The check for updates failed.\n\n%1")
+        .arg(result.reason);
 }
 
 void MessageBoxPresenter::present(const CheckResult& result) {
@@ -53,7 +58,7 @@ void MessageBoxPresenter::present(const CheckResult& result) {
     m_box = box;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
-    box->setWindowTitle(QStringLiteral("Software Update"));
+    box->setWindowTitle(QCoreApplication::translate("update::MessageBoxPresenter", "Software Update"));
     box->setTextFormat(Qt::PlainText);
     box->setText(textFor(result));
     const bool available = result.outcome == CheckResult::Outcome::UpdateAvailable;
@@ -61,7 +66,8 @@ void MessageBoxPresenter::present(const CheckResult& result) {
                                                                 : QMessageBox::Information);
     if (available && result.item && isWebLink(result.item->downloadPage)) {
         const QUrl page = result.item->downloadPage;
-        auto* download = box->addButton(QStringLiteral("Download"), QMessageBox::AcceptRole);
+        auto* download = box->addButton(
+            QCoreApplication::translate("update::MessageBoxPresenter", "Download"), QMessageBox::AcceptRole);
         QObject::connect(download, &QPushButton::clicked, box, [page] {
             // Checked again here: nothing but a web page is ever opened.
             if (isWebLink(page))
@@ -70,7 +76,9 @@ void MessageBoxPresenter::present(const CheckResult& result) {
         box->setDefaultButton(download);
     }
     box->setEscapeButton(
-        box->addButton(available ? QStringLiteral("Close") : QStringLiteral("OK"), QMessageBox::RejectRole));
+        box->addButton(available ? QCoreApplication::translate("update::MessageBoxPresenter", "Close")
+                                 : QCoreApplication::translate("update::MessageBoxPresenter", "OK"),
+                       QMessageBox::RejectRole));
     box->show();
 }
 

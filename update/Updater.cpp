@@ -49,9 +49,8 @@ Updater::Updater(QObject* parent)
     , m_buildVersion(QString::fromUtf8(varnel::config::kBuildVersion))
     , m_presenter(std::make_unique<MessageBoxPresenter>()) {
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, [this] {
-        fail(CheckResult::Failure::Timeout, QStringLiteral("The update server did not answer in time."));
-    });
+    connect(&m_deadline, &QTimer::timeout, this,
+            [this] { fail(CheckResult::Failure::Timeout, tr("The update server did not answer in time.")); });
     m_schedule->setObjectName(QStringLiteral("schedule"));
     m_schedule->setSingleShot(true);
     connect(m_schedule, &QTimer::timeout, this, &Updater::onScheduleTimer);
@@ -155,7 +154,7 @@ void Updater::startCheck(bool userInitiated) {
     if (!isWebLink(m_feedUrl)) {
         CheckResult result;
         result.failure = CheckResult::Failure::NoFeed;
-        result.reason = QStringLiteral("No valid address of the update feed is set.");
+        result.reason = tr("No valid address of the update feed is set.");
         finish(std::move(result));
         return;
     }
@@ -188,13 +187,13 @@ void Updater::onMetaDataChanged() {
         return; // a redirect that is being followed; the final answer decides
     if (code != 200) {
         refuse(CheckResult::Failure::HttpStatus,
-               QStringLiteral("The update server answered with HTTP status %1.").arg(code));
+               tr("The update server answered with HTTP status %1.").arg(code));
         return;
     }
     bool ok = false;
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
     if (ok && length > kMaxFeedBytes)
-        refuse(CheckResult::Failure::TooLarge, QStringLiteral("The update feed is larger than 1 MiB."));
+        refuse(CheckResult::Failure::TooLarge, tr("The update feed is larger than 1 MiB."));
 }
 
 void Updater::onReadyRead() {
@@ -205,7 +204,7 @@ void Updater::onReadyRead() {
     }
     m_body += m_reply->read(kMaxFeedBytes + 1 - m_body.size());
     if (m_body.size() > kMaxFeedBytes)
-        refuse(CheckResult::Failure::TooLarge, QStringLiteral("The update feed is larger than 1 MiB."));
+        refuse(CheckResult::Failure::TooLarge, tr("The update feed is larger than 1 MiB."));
 }
 
 void Updater::refuse(CheckResult::Failure failure, const QString& reason) {
@@ -230,17 +229,15 @@ void Updater::onReplyFinished() {
     if (m_refusal) {
         fail(m_refusal->failure, m_refusal->reason);
     } else if (error == QNetworkReply::TooManyRedirectsError) {
-        fail(Failure::Redirect, QStringLiteral("The update server redirected too many times."));
+        fail(Failure::Redirect, tr("The update server redirected too many times."));
     } else if (error == QNetworkReply::InsecureRedirectError || (code >= 300 && code < 400)) {
         // A redirect that was not followed: to a less safe scheme, or to one that is not http at all.
-        fail(Failure::Redirect,
-             QStringLiteral("The update server redirected to an address that is not allowed."));
+        fail(Failure::Redirect, tr("The update server redirected to an address that is not allowed."));
     } else if (status.isValid() && code != 200) {
-        fail(Failure::HttpStatus,
-             QStringLiteral("The update server answered with HTTP status %1.").arg(code));
+        fail(Failure::HttpStatus, tr("The update server answered with HTTP status %1.").arg(code));
     } else if (error != QNetworkReply::NoError || !status.isValid()) {
         fail(Failure::Network,
-             QStringLiteral("The update server could not be reached (%1).").arg(m_reply->errorString()));
+             tr("The update server could not be reached (%1).").arg(m_reply->errorString()));
     } else {
         onReadyRead(); // whatever is still buffered
         if (m_refusal) {
@@ -262,14 +259,14 @@ CheckResult Updater::evaluate(const QByteArray& body, const QUrl& base) const {
     const auto feed = Appcast::parse(body, base, &problem);
     if (!feed) {
         result.failure = CheckResult::Failure::UnreadableFeed;
-        result.reason = QStringLiteral("The update feed could not be read (%1).").arg(problem);
+        result.reason = tr("The update feed could not be read (%1).").arg(problem);
         return result;
     }
     // Without a single release version the feed cannot show that this version is the newest one.
     const auto& items = feed->items();
     if (std::ranges::all_of(items, [](const AppcastItem& item) { return item.version.isEmpty(); })) {
         result.failure = CheckResult::Failure::UnreadableFeed;
-        result.reason = QStringLiteral("The update feed could not be read (it names no release version).");
+        result.reason = tr("The update feed could not be read (it names no release version).");
         return result;
     }
     result.item = feed->newestItem(systemVersion());

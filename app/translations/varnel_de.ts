@@ -466,4 +466,105 @@ Manche Benutzer berichten nach einem kürzlich installierten Apple-Update von ei
         <translation>Das Reparaturwerkzeug %1 ist nicht innerhalb von %2 Sekunden gestartet.</translation>
     </message>
 </context>
+<context>
+    <name>update::Appcast</name>
+    <message>
+        <source>the feed declares a document type, which is not accepted</source>
+        <translation>der Feed deklariert einen Dokumenttyp, was nicht zulässig ist</translation>
+    </message>
+    <message>
+        <source>the feed is nested too deeply</source>
+        <translation>der Feed ist zu tief verschachtelt</translation>
+    </message>
+    <message>
+        <source>the document is not an RSS feed</source>
+        <translation>das Dokument ist kein RSS-Feed</translation>
+    </message>
+</context>
+<context>
+    <name>update::MessageBoxPresenter</name>
+    <message>
+        <source>You&apos;re up to date!
+
+%1 %2 is the newest version available.</source>
+        <translation>Sie sind auf dem neuesten Stand!
+
+%1 %2 ist die neueste verfügbare Version.</translation>
+    </message>
+    <message>
+        <source>A new version of %1 is available!
+
+%1 %2 is now available; you have %3.</source>
+        <translation>Eine neue Version von %1 ist verfügbar!
+
+%1 %2 ist jetzt verfügbar; Sie haben %3.</translation>
+    </message>
+    <message>
+        <source> Would you like to open its download page?</source>
+        <translation> Möchten Sie die Download-Seite öffnen?</translation>
+    </message>
+    <message>
+        <source>The check for updates failed.
+
+%1</source>
+        <translation>Die Suche nach Aktualisierungen ist fehlgeschlagen.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Software Update</source>
+        <translation>Softwareaktualisierung</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>update::Updater</name>
+    <message>
+        <source>The update server did not answer in time.</source>
+        <translation>Der Aktualisierungsserver hat nicht rechtzeitig geantwortet.</translation>
+    </message>
+    <message>
+        <source>No valid address of the update feed is set.</source>
+        <translation>Es ist keine gültige Adresse des Aktualisierungs-Feeds eingestellt.</translation>
+    </message>
+    <message>
+        <source>The update server answered with HTTP status %1.</source>
+        <translation>Der Aktualisierungsserver hat mit dem HTTP-Status %1 geantwortet.</translation>
+    </message>
+    <message>
+        <source>The update feed is larger than 1 MiB.</source>
+        <translation>Der Aktualisierungs-Feed ist größer als 1 MiB.</translation>
+    </message>
+    <message>
+        <source>The update server redirected too many times.</source>
+        <translation>Der Aktualisierungsserver hat zu oft weitergeleitet.</translation>
+    </message>
+    <message>
+        <source>The update server redirected to an address that is not allowed.</source>
+        <translation>Der Aktualisierungsserver hat auf eine nicht zulässige Adresse weitergeleitet.</translation>
+    </message>
+    <message>
+        <source>The update server could not be reached (%1).</source>
+        <translation>Der Aktualisierungsserver war nicht erreichbar (%1).</translation>
+    </message>
+    <message>
+        <source>The update feed could not be read (%1).</source>
+        <translation>Der Aktualisierungs-Feed konnte nicht gelesen werden (%1).</translation>
+    </message>
+    <message>
+        <source>The update feed could not be read (it names no release version).</source>
+        <translation>Der Aktualisierungs-Feed konnte nicht gelesen werden (er nennt keine Versionsnummer).</translation>
+    </message>
+</context>
 </TS>

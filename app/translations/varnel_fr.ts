@@ -466,4 +466,105 @@ Certains utilisateurs ont signalé un problème après une mise à jour Apple r�
         <translation>L’outil de réparation %1 n’a pas démarré dans les %2 secondes.</translation>
     </message>
 </context>
+<context>
+    <name>update::Appcast</name>
+    <message>
+        <source>the feed declares a document type, which is not accepted</source>
+        <translation>le flux déclare un type de document, ce qui n’est pas accepté</translation>
+    </message>
+    <message>
+        <source>the feed is nested too deeply</source>
+        <translation>le flux est imbriqué trop profondément</translation>
+    </message>
+    <message>
+        <source>the document is not an RSS feed</source>
+        <translation>le document n’est pas un flux RSS</translation>
+    </message>
+</context>
+<context>
+    <name>update::MessageBoxPresenter</name>
+    <message>
+        <source>You&apos;re up to date!
+
+%1 %2 is the newest version available.</source>
+        <translation>Vous êtes à jour !
+
+%1 %2 est la dernière version disponible.</translation>
+    </message>
+    <message>
+        <source>A new version of %1 is available!
+
+%1 %2 is now available; you have %3.</source>
+        <translation>Une nouvelle version de %1 est disponible !
+
+%1 %2 est maintenant disponible ; vous avez la version %3.</translation>
+    </message>
+    <message>
+        <source> Would you like to open its download page?</source>
+        <translation> Voulez-vous ouvrir sa page de téléchargement ?</translation>
+    </message>
+    <message>
+        <source>The check for updates failed.
+
+%1</source>
+        <translation>La recherche de mises à jour a échoué.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Software Update</source>
+        <translation>Mise à jour de logiciels</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Télécharger</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>update::Updater</name>
+    <message>
+        <source>The update server did not answer in time.</source>
+        <translation>Le serveur de mises à jour n’a pas répondu à temps.</translation>
+    </message>
+    <message>
+        <source>No valid address of the update feed is set.</source>
+        <translation>Aucune adresse valide du flux de mises à jour n’est définie.</translation>
+    </message>
+    <message>
+        <source>The update server answered with HTTP status %1.</source>
+        <translation>Le serveur de mises à jour a répondu avec le statut HTTP %1.</translation>
+    </message>
+    <message>
+        <source>The update feed is larger than 1 MiB.</source>
+        <translation>Le flux de mises à jour dépasse 1 Mio.</translation>
+    </message>
+    <message>
+        <source>The update server redirected too many times.</source>
+        <translation>Le serveur de mises à jour a redirigé trop de fois.</translation>
+    </message>
+    <message>
+        <source>The update server redirected to an address that is not allowed.</source>
+        <translation>Le serveur de mises à jour a redirigé vers une adresse non autorisée.</translation>
+    </message>
+    <message>
+        <source>The update server could not be reached (%1).</source>
+        <translation>Le serveur de mises à jour est injoignable (%1).</translation>
+    </message>
+    <message>
+        <source>The update feed could not be read (%1).</source>
+        <translation>Le flux de mises à jour n’a pas pu être lu (%1).</translation>
+    </message>
+    <message>
+        <source>The update feed could not be read (it names no release version).</source>
+        <translation>Le flux de mises à jour n’a pas pu être lu (il n’indique aucun numéro de version).</translation>
+    </message>
+</context>
 </TS>

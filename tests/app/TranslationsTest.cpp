@@ -50,9 +50,9 @@ TEST(Translations, EveryTextOfTheCodeIsTranslatedInEachLanguage) {
         QProcess lupdate;
         lupdate.setWorkingDirectory(QStringLiteral(VARNEL_SOURCE_DIR));
         lupdate.start(QStringLiteral(VARNEL_LUPDATE),
-                      {QStringLiteral("app"), QStringLiteral("repair"), QStringLiteral("-I"),
-                       QStringLiteral("."), QStringLiteral("-locations"), QStringLiteral("none"),
-                       QStringLiteral("-silent"), QStringLiteral("-ts"), copy});
+                      {QStringLiteral("app"), QStringLiteral("repair"), QStringLiteral("update"),
+                       QStringLiteral("-I"), QStringLiteral("."), QStringLiteral("-locations"),
+                       QStringLiteral("none"), QStringLiteral("-silent"), QStringLiteral("-ts"), copy});
         ASSERT_TRUE(lupdate.waitForFinished(60000));
         ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
         const QStringList wrong = problems(copy);
