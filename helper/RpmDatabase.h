@@ -21,7 +21,8 @@ public:
     // kind and `mark`. A file name, last on its line, may hold any byte but NUL, line feeds included,
     // and comes as it is (rpm's quoting of every name costs it more than any other field): it runs to
     // the line feed that is followed by a marked line or ends the listing. A mark drawn at random for the
-    // listing (randomMark()) is one no packaged name can hold by design.
+    // listing (randomMark()) is one no packaged name can have been made to hold: the names are in the
+    // database before it is drawn (so it does not matter that rpm's command line shows it to others).
     static std::string format(std::string_view mark);
     // Twelve letters and digits from the kernel's random bytes; empty when none could be had.
     static std::string randomMark();
