@@ -2,6 +2,7 @@
 // path (runner, reading, controller and bar) against a bare XML scan of the same stream, and memory over
 // many runs.
 #include "BenchSupport.h"
+#include "PlistLists.h"
 #include "app/AppDelegate.h"
 #include "app/GroupDatabase.h"
 #include "app/MainWindow.h"
@@ -177,18 +178,7 @@ std::vector<QByteArray> floodLists() {
     sim.start(QStringLiteral(VARNEL_SIM_PATH),
               {QStringLiteral("repairPermissions"), QStringLiteral("-plist"), QStringLiteral("/")});
     sim.waitForFinished(60000);
-    const QByteArray all = sim.readAllStandardOutput();
-    std::vector<QByteArray> lists;
-    // Each list from its declaration: a reader meets the line break before it as text before the
-    // declaration, an error that ends its scan at once.
-    for (qsizetype from = all.indexOf("<?xml"); from >= 0;) {
-        const qsizetype end = all.indexOf("</plist>", from);
-        if (end < 0)
-            break;
-        lists.push_back(all.mid(from, end + 8 - from));
-        from = all.indexOf("<?xml", end);
-    }
-    return lists;
+    return bench::splitLists(sim.readAllStandardOutput());
 }
 
 // Counts what the runner delivers, reading progress as the controller does, or not at all.
@@ -223,24 +213,17 @@ void BM_ProgressPath(benchmark::State& state) {
     const std::vector<QByteArray> lists = floodLists();
     Application application;
     double path = 0, scan = 0, runnerOnly = 0, runnerReading = 0, cat = 0, peak = 0;
-    int scanErrors = 0;
     for (auto _ : state) {
-        double before = ownCpuSeconds();
-        for (const QByteArray& list : lists) {
-            QXmlStreamReader xml(list);
-            while (!xml.atEnd())
-                xml.readNext();
-            scanErrors += xml.hasError();
-        }
-        scan += ownCpuSeconds() - before;
-        if (scanErrors > 0) {
+        bool readThrough = false;
+        scan += bench::bareScanSeconds(lists, readThrough);
+        if (!readThrough) {
             state.SkipWithError("the bare scan did not read the lists through");
             return;
         }
 
         const double resident = statusMiB("VmRSS");
         bench::resetPeakMemory();
-        before = ownCpuSeconds();
+        double before = ownCpuSeconds();
         if (!application.run()) {
             state.SkipWithError("the run did not complete");
             return;

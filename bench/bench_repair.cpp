@@ -1,6 +1,7 @@
 // The repair runner's cost: CPU and memory for a flood of tool output, measured against cat reading the
 // same stream, and CPU while a tool that has closed its output lingers before it exits.
 #include "BenchSupport.h"
+#include "PlistLists.h"
 #include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
 
@@ -117,15 +118,7 @@ Flood recordFlood(const char* count) {
     sim.waitForFinished(60000);
     Flood flood;
     flood.stream = sim.readAllStandardOutput();
-    // Each list from its declaration: a reader meets the line break before it as text before the
-    // declaration, an error that ends its scan at once.
-    for (qsizetype from = flood.stream.indexOf("<?xml"); from >= 0;) {
-        const qsizetype end = flood.stream.indexOf("</plist>", from);
-        if (end < 0)
-            break;
-        flood.lists.push_back(flood.stream.mid(from, end + 8 - from));
-        from = flood.stream.indexOf("<?xml", end);
-    }
+    flood.lists = bench::splitLists(flood.stream);
     return flood;
 }
 
@@ -146,23 +139,16 @@ void BM_ProgressReading(benchmark::State& state) {
                 QByteArrayView(flood.stream).sliced(at, std::min(pieceBytes, flood.stream.size() - at)));
     }
     double reading = 0, scan = 0;
-    int scanErrors = 0;
     std::size_t readings = 0;
     for (auto _ : state) {
-        double before = ownCpuSeconds();
-        for (const QByteArray& list : flood.lists) {
-            QXmlStreamReader xml(list);
-            while (!xml.atEnd())
-                xml.readNext();
-            scanErrors += xml.hasError();
-        }
-        scan += ownCpuSeconds() - before;
-        if (scanErrors > 0) {
+        bool readThrough = false;
+        scan += bench::bareScanSeconds(flood.lists, readThrough);
+        if (!readThrough) {
             state.SkipWithError("the bare scan did not read the lists through");
             return;
         }
 
-        before = ownCpuSeconds();
+        const double before = ownCpuSeconds();
         repair::Utf8StreamDecoder decoder;
         repair::ProgressStream stream;
         readings = 0;
