@@ -44,8 +44,7 @@ std::string noPermissions(const std::string& volume) {
            volume + ")";
 }
 
-// The rpm database found and its listing started (or, for a look, its packages counted), or the status
-// and reason why not.
+// The rpm database found (and, for a look, its packages counted), or the status and reason why not.
 struct Opened {
     int status = 0;
     std::string why;
@@ -64,7 +63,7 @@ Opened openDatabase(RpmDatabase& database, int rootFd, const std::string& volume
     }
     // The listing counts its packages itself; only a look without one asks rpm for their number.
     if (list)
-        return database.startListing() ? Opened{} : Opened{PermissionRepair::kFailed, database.failure()};
+        return {};
     const std::optional<long> packages = database.countPackages();
     if (!packages)
         return {PermissionRepair::kFailed,
@@ -128,35 +127,53 @@ int PermissionRepair::run() {
     // while the paths are checked.
     const auto progress = [this](double percent) { return advance(percent); };
 
-    // The source: rpm's listing, whole before anything is checked (a path several packages list is
-    // checked once, with all they say about it), and nothing is changed before rpm has ended well. The
-    // start is told with the first package: a database without any has nothing to repair.
+    // The source: the database read here where it can be, else rpm's listing; whole before anything is
+    // checked (a path several packages list is checked once, with all they say about it), and nothing is
+    // changed before it has been read to its end. The start is told with the first package: a database
+    // without any has nothing to repair.
     std::vector<PackagedFile> files;
     files.reserve(database.expectedFiles()); // pages are only touched as entries arrive
-    PackagedFile file;
     long packages = 0;
-    for (;;) {
-        const RpmListing::Item item = database.listing().next(file);
-        if (item == RpmListing::Item::Error)
-            return fail(kFailed, database.listing().failure() + "; nothing was changed");
-        if (item == RpmListing::Item::End)
-            break;
-        if (item == RpmListing::Item::File) {
-            files.push_back(std::move(file));
-            file.package = files.back().package; // the package line's name holds for the files after it
-            continue;
-        }
-        if (packages++ == 0 && !started())
-            return fail(kFailed, "cannot write the progress; nothing was changed");
+    bool begun = false;
+    const auto packageBegins = [&](std::optional<double> share) {
+        ++packages;
+        if (!begun && !(begun = started()))
+            return false;
         if (packages % 16 != 1)
-            continue;
-        const double share = database.listingShare().value_or(static_cast<double>(packages) /
-                                                              static_cast<double>(packages + 500));
-        if (!progress(50.0 * share))
-            return fail(kFailed, "cannot write the progress; nothing was changed");
+            return true;
+        return progress(50.0 *
+                        share.value_or(static_cast<double>(packages) / static_cast<double>(packages + 500)));
+    };
+    const char* const unwritable = "cannot write the progress; nothing was changed";
+    const RpmDatabase::Direct direct = m_settings.readRpmDirectly
+                                           ? database.readDirectly(files, packageBegins)
+                                           : RpmDatabase::Direct::GaveWay;
+    switch (direct) {
+    case RpmDatabase::Direct::Stopped:
+        return fail(kFailed, unwritable);
+    case RpmDatabase::Direct::GaveWay:
+        packages = 0; // rpm lists them all again
+        if (!database.startListing())
+            return fail(kFailed, database.failure());
+        for (PackagedFile file;;) {
+            const RpmListing::Item item = database.listing().next(file);
+            if (item == RpmListing::Item::Error)
+                return fail(kFailed, database.listing().failure() + "; nothing was changed");
+            if (item == RpmListing::Item::End)
+                break;
+            if (item == RpmListing::Item::File) {
+                files.push_back(std::move(file));
+                file.package = files.back().package; // the package line's name holds for the files after it
+            } else if (!packageBegins(database.listingShare())) {
+                return fail(kFailed, unwritable);
+            }
+        }
+        if (!database.finish())
+            return fail(kFailed, database.failure() + "; nothing was changed");
+        break;
+    case RpmDatabase::Direct::Read:
+        break;
     }
-    if (!database.finish())
-        return fail(kFailed, database.failure() + "; nothing was changed");
     if (packages == 0)
         return fail(kNothingToRepair, noPermissions(m_volume));
 

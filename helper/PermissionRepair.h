@@ -32,6 +32,9 @@ public:
         // Whether a dpkg database is read at all. The tests' variant reads rpm's alone (the stand-in rpm they
         // give it), so that nothing it is asked about "/" can involve the test machine's own packages.
         bool readDpkg = true;
+        // Whether rpm's sqlite database is read in this process, where it can be, rather than through rpm.
+        // The tests' variant lists through rpm alone, so that its stand-in rpm decides what is listed.
+        bool readRpmDirectly = true;
     };
 
     PermissionRepair(std::string volume, Settings settings, Reporter& reporter);

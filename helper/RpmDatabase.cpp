@@ -1,6 +1,8 @@
 #include "helper/RpmDatabase.h"
 
 #include "helper/PathResolver.h"
+#include "helper/RpmHeader.h"
+#include "helper/RpmSqlite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,12 +20,6 @@ namespace helper {
 namespace {
 
 constexpr size_t kMaxField = 64 * 1024;
-
-// The values of rpm's file state, file flag and verify flag tags this reader looks at.
-constexpr long kStateNormal = 0;
-constexpr unsigned long kFlagMissingOk = 1u << 3;
-constexpr unsigned long kFlagGhost = 1u << 6;
-constexpr unsigned long kVerifyUser = 1u << 3, kVerifyGroup = 1u << 4, kVerifyMode = 1u << 6;
 
 // rpm gets no part of our environment. It needs a search path of its own for the shell commands in its
 // macro files (Debian's computes the database's place that way), and the C locale.
@@ -218,18 +214,11 @@ RpmListing::Item RpmListing::next(PackagedFile& file) {
             !readField(file.group, quoted, true) || file.group.empty() || !separator(' ') ||
             !readField(file.capability, hasCapability) || !separator(' ') || !readName(file.path))
             return error(m_failure.empty() ? unreadable : m_failure);
-        const auto rpmFlags = static_cast<unsigned long>(flags),
-                   rpmVerify = static_cast<unsigned long>(verify);
-        if (state != kStateNormal || (rpmFlags & kFlagGhost))
+        if (!takeRpmFile(file, static_cast<unsigned long>(mode), state, static_cast<unsigned long>(flags),
+                         static_cast<unsigned long>(verify)))
             continue;
         if (!hasCapability)
             file.capability.clear(); // "(none)": the package records no capabilities at all
-        file.mode = static_cast<unsigned>(mode) & 0xFFFFu;
-        file.missingOk = rpmFlags & kFlagMissingOk;
-        file.verify = ((rpmVerify & kVerifyMode) ? PackagedFile::kVerifyMode : 0u) |
-                      ((rpmVerify & kVerifyUser) ? PackagedFile::kVerifyUser : 0u) |
-                      ((rpmVerify & kVerifyGroup) ? PackagedFile::kVerifyGroup : 0u);
-        file.rule = PackagedFile::Rule::Exact;
         return Item::File;
     }
 }
@@ -290,9 +279,9 @@ bool RpmDatabase::ended(ChildProcess& rpm, const char* doing) {
 
 RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
     ChildProcess rpm;
-    if (!start(rpm, {"--eval", "%{_dbpath}"}))
+    if (!start(rpm, {"--eval", "%{_dbpath}", "--eval", "%{_db_backend}"}))
         return errno == ENOENT ? Availability::NoRpm : Availability::Failed;
-    std::string folder;
+    std::string answer;
     char buffer[4096];
     for (;;) {
         const ssize_t n = readWithin(rpm.output(), buffer, sizeof buffer, m_silenceSeconds);
@@ -302,12 +291,14 @@ RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
         }
         if (n <= 0)
             break;
-        folder.append(buffer, std::min(static_cast<size_t>(n), 4096 - std::min<size_t>(4096, folder.size())));
+        answer.append(buffer, std::min(static_cast<size_t>(n), 4096 - std::min<size_t>(4096, answer.size())));
     }
     if (!ended(rpm, "when asked where the package database is"))
         return Availability::Failed;
-    while (!folder.empty() && folder.back() == '\n')
-        folder.pop_back();
+    // The folder on the first line, the format rpm writes new databases in on the second.
+    const size_t lineEnd = answer.find('\n');
+    const std::string folder = answer.substr(0, lineEnd);
+    const std::string backend = lineEnd == std::string::npos ? "" : answer.substr(lineEnd + 1);
     if (folder.empty() || folder.front() != '/') {
         m_failure = "rpm named no folder for the package database";
         return Availability::Failed;
@@ -322,10 +313,48 @@ RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
         if (file && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
             m_databaseFolder = folder;
             m_databaseBytes = static_cast<double>(st.st_size);
+            // Read here only what rpm itself would read: its sqlite file where that is its format.
+            if (name == kDatabaseFiles[0] && backend.starts_with("sqlite\n"))
+                m_sqliteFolder = openInRoot(rootFd, folder, true);
             return Availability::Present;
         }
     }
     return Availability::NoDatabase;
+}
+
+RpmDatabase::Direct RpmDatabase::readDirectly(std::vector<PackagedFile>& files,
+                                              const std::function<bool(double share)>& packageBegins) {
+    if (!m_sqliteFolder) {
+        m_directFailure = "rpm does not keep this database in sqlite";
+        return Direct::GaveWay;
+    }
+    // The folder as found inside the root, by its descriptor: sqlite finds the database's journal files
+    // beside it by name.
+    char path[32];
+    // sqlite reads it a page at a time, in the order of its tree: with nothing cached each page would be a
+    // read of its own from the disk. The kernel reads the whole file ahead instead, in large pieces.
+    if (const UniqueFd file = openFileInRoot(m_sqliteFolder.get(), "rpmdb.sqlite"))
+        ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_WILLNEED);
+    RpmSqlite database;
+    if (!database.open(std::string(descriptorPath(m_sqliteFolder.get(), path)) + "/rpmdb.sqlite")) {
+        m_directFailure = database.failure();
+        return Direct::GaveWay;
+    }
+    const double packages = static_cast<double>(database.countPackages().value_or(0));
+    RpmHeaderReader reader;
+    const size_t before = files.size();
+    long read = 0;
+    bool understood = true, stopped = false;
+    const bool whole = database.forEachHeader([&](std::span<const unsigned char> header) {
+        understood = reader.read(header, files);
+        stopped = understood && !packageBegins(packages > 0 ? std::min(1.0, ++read / packages) : 0);
+        return understood && !stopped;
+    });
+    if (whole && understood)
+        return stopped ? Direct::Stopped : Direct::Read;
+    m_directFailure = understood ? database.failure() : reader.failure();
+    files.resize(before);
+    return Direct::GaveWay;
 }
 
 std::optional<long> RpmDatabase::countPackages() {

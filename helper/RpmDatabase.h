@@ -3,6 +3,7 @@
 #include "helper/ChildProcess.h"
 #include "helper/PackagedFile.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,9 +75,10 @@ private:
     size_t m_position = 0, m_length = 0;
 };
 
-// The installation's rpm database, read through the rpm command at a fixed path (rpmPath) with a query
-// format, one installation at a time (rpm's --root). Nothing here writes to the database. rpm gets
-// `silenceSeconds` to answer each read before it is stopped and the query counts as failed.
+// The installation's rpm database, one installation at a time (rpm's --root): where rpm keeps it in sqlite,
+// read in this process (readDirectly); otherwise, or when that gives way, through the rpm command at a
+// fixed path (rpmPath) with a query format. Nothing here writes to the database. rpm gets `silenceSeconds`
+// to answer each read before it is stopped and the query counts as failed.
 class RpmDatabase {
 public:
     enum class Availability { Present, NoRpm, NoDatabase, Failed };
@@ -86,6 +88,16 @@ public:
     // Whether there is a database to read. rpm creates an empty one when asked to read a missing one, so
     // this looks for its files first and starts no query where there are none.
     Availability availability(int rootFd);
+    // Reads every package's files into `files` without rpm, telling `packageBegins` of each package with
+    // about the share of them read so far: Read when all are in; Stopped when packageBegins returned
+    // false; GaveWay, with nothing added to `files`, when the database is not one this reads (another
+    // format, the sqlite library missing, a header it does not understand wholly): then rpm lists it.
+    enum class Direct { Read, GaveWay, Stopped };
+    Direct readDirectly(std::vector<PackagedFile>& files,
+                        const std::function<bool(double share)>& packageBegins);
+    // Why the last readDirectly() gave way.
+    const std::string& directFailure() const { return m_directFailure; }
+
     // The number of installed packages; none when rpm failed.
     std::optional<long> countPackages();
 
@@ -113,8 +125,10 @@ private:
     std::string m_rpmPath, m_root;
     int m_silenceSeconds;
     std::string m_databaseFolder; // inside the root; set once availability() found the database
-    double m_databaseBytes = 0;   // the size of the database file it found
-    UniqueFd m_listingCounts;     // /proc/<listing rpm>/io
+    UniqueFd m_sqliteFolder;      // the database's folder, where rpm keeps it in sqlite
+    std::string m_directFailure;
+    double m_databaseBytes = 0; // the size of the database file it found
+    UniqueFd m_listingCounts;   // /proc/<listing rpm>/io
     std::string m_failure;
     ChildProcess m_listing;
     RpmListing m_reader{-1, 0, {}};

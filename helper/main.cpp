@@ -58,6 +58,9 @@
 #ifndef VARNEL_RPM_SILENCE_SECONDS
 #define VARNEL_RPM_SILENCE_SECONDS 300
 #endif
+#ifndef VARNEL_READ_RPM_DIRECTLY
+#define VARNEL_READ_RPM_DIRECTLY 1
+#endif
 #ifndef VARNEL_READ_DPKG
 #define VARNEL_READ_DPKG 1
 #endif
@@ -230,7 +233,8 @@ int main(int argc, char** argv) {
     // The read lease FileRepairer takes for a moment is broken by SIGIO, whose default would end the run.
     std::signal(SIGIO, SIG_IGN);
     const helper::PermissionRepair::Settings settings{VARNEL_RPM_PATH, VARNEL_RPM_SILENCE_SECONDS,
-                                                      VARNEL_PROTECTED_HARDLINKS_PATH, VARNEL_READ_DPKG != 0};
+                                                      VARNEL_PROTECTED_HARDLINKS_PATH, VARNEL_READ_DPKG != 0,
+                                                      VARNEL_READ_RPM_DIRECTLY != 0};
     if (::geteuid() != 0) {
         if (volume != "/")
             return complain(1, "only root may check or repair another installation than the running system");

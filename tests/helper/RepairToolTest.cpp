@@ -5,6 +5,7 @@
 #include "helper/FolderWalk.h"
 #include "helper/PlistReporter.h"
 #include "helper/RpmDatabase.h"
+#include "helper/RpmHeader.h"
 #include "plist/PropertyList.h"
 #include "repair/ProgressChunk.h"
 #include "repair/repairPermissions.h"
@@ -18,6 +19,7 @@
 #include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -580,6 +582,173 @@ TEST(RepairToolListing, ReadsTheSameWhateverPiecesItArrivesIn) {
         writer.join();
         ::close(ends[0]);
         EXPECT_EQ(files, 2000) << "in pieces of " << piece;
+    }
+}
+
+// rpm's sqlite database read by the tool itself lists every file as rpm's own listing does: capabilities,
+// %ghost, %verify, %missingok, owners rpm's root does not know, a path two packages list differently, a
+// package installed elsewhere than it was built for and one of its files left out (not installed). Reading
+// changes nothing in the database's folder.
+TEST_F(RepairToolTest, TheDatabaseReadHereListsWhatRpmLists) {
+    ASSERT_EQ(
+        rpm({"--root", m_root, "--nodeps", "--replacefiles", "--install",
+             VARNEL_TEST_PACKAGES "/vt-m2-1-1.noarch.rpm", VARNEL_TEST_PACKAGES "/vt-other-1-1.noarch.rpm"})
+            .status,
+        0);
+    ASSERT_EQ(rpm({"--root", m_root, "--nodeps", "--relocate", "/opt/moved=/srv/moved", "--excludepath",
+                   "/opt/moved/doc/skipped", "--install", VARNEL_TEST_PACKAGES "/vt-moved-1-1.noarch.rpm"})
+                  .status,
+              0);
+    const helper::UniqueFd root(::open(m_root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    // The database and its journal as they were, and no file added (sqlite's shared-memory index is
+    // written by every reader, rpm too).
+    const auto folderState = [this] {
+        std::set<std::string> state;
+        for (const auto& entry : std::filesystem::directory_iterator(path("/root/.rpmdb")))
+            state.insert(entry.path().filename().string() +
+                         (entry.path().extension() == ".sqlite-shm"
+                              ? ""
+                              : " " + std::to_string(entry.file_size()) + " " +
+                                    std::to_string(entry.last_write_time().time_since_epoch().count())));
+        return state;
+    };
+    const std::set<std::string> before = folderState();
+    using Entry =
+        std::tuple<std::string, std::string, unsigned, std::string, std::string, std::string, unsigned, bool>;
+    const auto entries = [](const std::vector<helper::PackagedFile>& files) {
+        std::vector<Entry> out;
+        for (const helper::PackagedFile& f : files)
+            out.emplace_back(f.package, f.path, f.mode, f.user, f.group, f.capability, f.verify, f.missingOk);
+        return out;
+    };
+
+    helper::RpmDatabase here("/usr/bin/rpm", m_root, 10), throughRpm("/usr/bin/rpm", m_root, 10);
+    ASSERT_EQ(here.availability(root.get()), helper::RpmDatabase::Availability::Present);
+    ASSERT_EQ(throughRpm.availability(root.get()), helper::RpmDatabase::Availability::Present);
+    std::vector<helper::PackagedFile> read, listed;
+    std::vector<double> shares;
+    ASSERT_EQ(here.readDirectly(read, [&](double share) { return shares.push_back(share), true; }),
+              helper::RpmDatabase::Direct::Read)
+        << here.directFailure();
+    EXPECT_EQ(shares, (std::vector<double>{1 / 6.0, 2 / 6.0, 3 / 6.0, 4 / 6.0, 5 / 6.0, 1.0}));
+    ASSERT_TRUE(throughRpm.startListing());
+    helper::PackagedFile file;
+    for (helper::RpmListing::Item item;
+         (item = throughRpm.listing().next(file)) != helper::RpmListing::Item::End;) {
+        ASSERT_NE(item, helper::RpmListing::Item::Error) << throughRpm.listing().failure();
+        if (item == helper::RpmListing::Item::File)
+            listed.push_back(file);
+    }
+    EXPECT_TRUE(throughRpm.finish());
+    EXPECT_EQ(entries(read), entries(listed));
+    const auto has = [&read](const std::string& p) {
+        return std::any_of(read.begin(), read.end(),
+                           [&p](const helper::PackagedFile& f) { return f.path == p; });
+    };
+    EXPECT_TRUE(has("/srv/moved/bin/moved") && has("/opt/vt/bin/cap") && has("/opt/loose/mode"));
+    EXPECT_FALSE(has("/opt/moved/bin/moved") || has("/srv/moved/doc/skipped") || has("/opt/vt/ghost"));
+    EXPECT_EQ(folderState(), before);
+    // Stopped as soon as the caller says so.
+    read.clear();
+    EXPECT_EQ(here.readDirectly(read, [](double) { return false; }), helper::RpmDatabase::Direct::Stopped);
+}
+
+// A header the tool reads itself is taken whole or not at all: a blob that does not add up, a tag of
+// another type or count, a folder index, string or owner it cannot read, or the old file list give way
+// (to rpm) and add nothing. Tags added after the signed region (a relocation) take the place of its own.
+TEST(RepairToolHeader, ReadsAWholeHeaderOrNothing) {
+    const auto be32 = [](uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    const auto strings = [](std::vector<std::string> values) {
+        std::string out;
+        for (const std::string& v : values)
+            out += v + '\0';
+        return out;
+    };
+    struct Tag {
+        uint32_t tag, type, count;
+        std::string bytes;
+    };
+    const auto header = [&be32](const std::vector<Tag>& tags) {
+        std::string index, data;
+        for (const Tag& t : tags) {
+            index += be32(t.tag) + be32(t.type) + be32(static_cast<uint32_t>(data.size())) + be32(t.count);
+            data += t.bytes;
+        }
+        return be32(static_cast<uint32_t>(tags.size())) + be32(static_cast<uint32_t>(data.size())) + index +
+               data;
+    };
+    const std::string all = be32(~0u), noMode = be32(~0u & ~(1u << 6));
+    // Three files: a plain one, a folder rpm need not find (%missingok, %verify(not mode), a capability),
+    // and a %ghost; a fourth rpm replaced by another package's.
+    const std::vector<Tag> good = {
+        {1000, 6, 1, strings({"pkg"})},
+        {1030, 3, 4, std::string("\x81\xa4\x41\xed\x81\x80\x81\xa4", 8)},
+        {1029, 1, 4, std::string("\0\0\0\1", 4)},
+        {1037, 4, 4, be32(0) + be32(8) + be32(64) + be32(0)},
+        {1045, 4, 4, all + noMode + all + all},
+        {1039, 8, 4, strings({"root", "daemon", "root", "root"})},
+        {1040, 8, 4, strings({"root", "wheel", "root", "root"})},
+        {1116, 4, 4, be32(0) + be32(1) + be32(1) + be32(0)},
+        {1117, 8, 4, strings({"x", "y", "g", "r"})},
+        {1118, 8, 2, strings({"/a/", "/b/"})},
+        {5010, 8, 4, strings({"", "cap_net_raw=ep", "", ""})},
+    };
+    using Entry =
+        std::tuple<std::string, std::string, unsigned, std::string, std::string, std::string, unsigned, bool>;
+    const auto read = [](const std::string& blob, std::vector<helper::PackagedFile>& files) {
+        helper::RpmHeaderReader reader;
+        const bool whole =
+            reader.read({reinterpret_cast<const unsigned char*>(blob.data()), blob.size()}, files);
+        EXPECT_EQ(whole, reader.failure().empty()) << reader.failure();
+        std::vector<Entry> out;
+        for (const helper::PackagedFile& f : files)
+            out.emplace_back(f.package, f.path, f.mode, f.user, f.group, f.capability, f.verify, f.missingOk);
+        return std::make_pair(whole, out);
+    };
+    constexpr unsigned kAll = helper::PackagedFile::kVerifyMode | helper::PackagedFile::kVerifyUser |
+                              helper::PackagedFile::kVerifyGroup;
+    std::vector<helper::PackagedFile> files;
+    EXPECT_EQ(
+        read(header(good), files),
+        std::make_pair(true, std::vector<Entry>{{"pkg", "/a/x", 0100644u, "root", "root", "", kAll, false},
+                                                {"pkg", "/b/y", 040755u, "daemon", "wheel", "cap_net_raw=ep",
+                                                 kAll & ~helper::PackagedFile::kVerifyMode, true}}));
+    std::vector<Tag> moved = good;
+    moved.push_back({1118, 8, 2, strings({"/c/", "/d/"})});
+    files.clear();
+    const auto relocated = read(header(moved), files).second;
+    EXPECT_TRUE(relocated.size() == 2 && std::get<1>(relocated[0]) == "/c/x" &&
+                std::get<1>(relocated[1]) == "/d/y");
+
+    const auto changed = [&good](size_t at, Tag tag) {
+        std::vector<Tag> tags = good;
+        tags[at] = std::move(tag);
+        return tags;
+    };
+    std::vector<Tag> oldList(good.begin(), good.begin() + 7);
+    oldList.push_back({1027, 8, 1, strings({"/a/x"})});
+    const std::string whole = header(good);
+    const std::string broken[] = {
+        whole.substr(0, whole.size() - 1),
+        whole + '\0',
+        whole.substr(0, 4),
+        be32(0x10000) + whole.substr(4),
+        header(changed(1, {1030, 4, 4, std::string(16, '\0')})),                 // modes of another type
+        header(changed(5, {1039, 8, 3, strings({"root", "daemon", "root"})})),   // one owner short
+        header(changed(7, {1116, 4, 4, be32(0) + be32(2) + be32(1) + be32(0)})), // no third folder
+        header(changed(5, {1039, 8, 4, strings({"root", "dae mon", "root", "root"})})), // a space in an owner
+        header(changed(6, {1040, 8, 4, strings({"root", "", "root", "root"})})),        // an empty group
+        header(changed(10, {5010, 8, 4, std::string("a\0b\0c\0d", 7)})),                // runs past the end
+        header(std::vector<Tag>(good.begin() + 1, good.end())),                         // no name
+        header(oldList),
+    };
+    for (const std::string& blob : broken) {
+        files.assign(1, helper::PackagedFile{});
+        const auto [ok, out] = read(blob, files);
+        EXPECT_FALSE(ok) << &blob - broken;
+        EXPECT_EQ(out.size(), 1u) << &blob - broken;
     }
 }
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "helper/PackagedFile.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace helper {
+
+// rpm's notions of a file, whichever way its values were read: false for a file rpm does not hold in the
+// normal state (replaced, not installed, …) or marks %ghost, which the check leaves alone; otherwise
+// `file` gets the mode, %missingok and %verify's mode, user and group flags.
+bool takeRpmFile(PackagedFile& file, unsigned long mode, long state, unsigned long flags,
+                 unsigned long verify);
+
+// One package's header as rpm's database stores it (a row of its sqlite database): the header's tag
+// index and its data, big-endian, as rpm exports them. Tags rpm added after the package's own signed
+// region (at installation: file states, relocated folders) come after it in the index and take the place
+// of the region's; so the last entry of a tag holds.
+class RpmHeaderReader {
+public:
+    // Appends the package's files to `files` as RpmListing yields them from rpm's own listing. False, with
+    // nothing appended, when the blob is not a header whose file list this reader understands wholly (its
+    // failure() says why): the caller then has rpm read the database instead.
+    bool read(std::span<const unsigned char> blob, std::vector<PackagedFile>& files);
+    const std::string& failure() const { return m_failure; }
+
+private:
+    bool fail(std::string why);
+
+    std::vector<std::string_view> m_users, m_groups, m_baseNames, m_dirNames, m_capabilities;
+    std::string m_failure;
+};
+
+} // namespace helper
