@@ -5,7 +5,8 @@
 //   file must at least do;
 // - rpm -Va with metadata only (no digests of files, headers or packages, no dependencies, no scripts) and
 //   rpm -Va as it comes;
-// - rpm's part alone: the query the tool reads against rpm's plain file listing;
+// - rpm's part alone: the query the tool reads where it cannot read the database itself (a format other
+//   than sqlite), against rpm's plain file listing;
 // - the tool against the floor with nothing cached (wall time), on a copy mounted afresh before each run.
 // The root holds 300 tiny installed packages (built at build time). VARNEL_BENCH_LARGE=N installs N
 // packages of 111 entries each instead (1,500 is about a desktop's 170,000 entries; building them takes
@@ -182,7 +183,7 @@ BENCHMARK(BM_RepairToolAgainstFloorAndRpmVerify)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// rpm's CPU answering the tool's query against its plain file listing.
+// rpm's CPU answering the tool's query (where rpm lists for it) against its plain file listing.
 void BM_RpmQueryAgainstPlainListing(benchmark::State& state) {
     if (g_root.empty()) {
         state.SkipWithError("needs root to install the packages into a temporary root");
