@@ -2,6 +2,9 @@
 # that each target links privately (no global compile options).
 add_library(varnel_options INTERFACE)
 target_compile_options(varnel_options INTERFACE -Wall -Wextra)
+# Debug builds (the tests, the sanitizers, the fuzzers) check every index into a standard container: an
+# index one past the end stops the test there instead of reading whatever lies beyond.
+target_compile_definitions(varnel_options INTERFACE $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 if(VARNEL_SANITIZE)
     # GCC leaves float-cast-overflow out of "undefined"; name it so double-to-integer faults are caught.
     set(_varnel_san -fsanitize=address,undefined -fsanitize=float-cast-overflow -fno-sanitize-recover=all
