@@ -151,6 +151,10 @@ int PermissionRepair::run() {
     switch (direct) {
     case RpmDatabase::Direct::Stopped:
         return fail(kFailed, unwritable);
+    case RpmDatabase::Direct::Damaged:
+        return fail(kFailed,
+                    "the rpm package database of " + m_volume + " is damaged: " + database.directFailure() +
+                        "; nothing was changed (rpm --rebuilddb may mend it, dropping what it cannot read)");
     case RpmDatabase::Direct::GaveWay:
         packages = 0; // rpm lists them all again
         if (!database.startListing())

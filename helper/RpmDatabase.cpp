@@ -354,7 +354,7 @@ RpmDatabase::Direct RpmDatabase::readDirectly(std::vector<PackagedFile>& files,
         return stopped ? Direct::Stopped : Direct::Read;
     m_directFailure = understood ? database.failure() : reader.failure();
     files.resize(before);
-    return Direct::GaveWay;
+    return !understood && reader.damaged() ? Direct::Damaged : Direct::GaveWay;
 }
 
 std::optional<long> RpmDatabase::countPackages() {

@@ -92,10 +92,12 @@ public:
     // about the share of them read so far: Read when all are in; Stopped when packageBegins returned
     // false; GaveWay, with nothing added to `files`, when the database is not one this reads (another
     // format, the sqlite library missing, a header it does not understand wholly): then rpm lists it.
-    enum class Direct { Read, GaveWay, Stopped };
+    // Damaged, with nothing added, when a package's header is broken: rpm would list the others as if
+    // that package were not installed, and a path it shares with them would be put back to their values.
+    enum class Direct { Read, GaveWay, Damaged, Stopped };
     Direct readDirectly(std::vector<PackagedFile>& files,
                         const std::function<bool(double share)>& packageBegins);
-    // Why the last readDirectly() gave way.
+    // Why the last readDirectly() gave way or found damage.
     const std::string& directFailure() const { return m_directFailure; }
 
     // The number of installed packages; none when rpm failed.

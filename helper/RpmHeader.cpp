@@ -66,18 +66,20 @@ bool takeRpmFile(PackagedFile& file, unsigned long mode, long state, unsigned lo
     return true;
 }
 
-bool RpmHeaderReader::fail(std::string why) {
+bool RpmHeaderReader::fail(std::string why, bool damaged) {
     m_failure = std::move(why);
+    m_damaged = damaged;
     return false;
 }
 
 bool RpmHeaderReader::read(std::span<const unsigned char> blob, std::vector<PackagedFile>& files) {
+    m_damaged = false;
     if (blob.size() < 8)
-        return fail("a package header is cut short");
+        return fail("a package header is cut short", true);
     const uint32_t entries = be32(blob.data()), dataSize = be32(blob.data() + 4);
     if (entries == 0 || entries > kMostEntries || dataSize > kMostData ||
         blob.size() != 8 + 16 * size_t{entries} + dataSize)
-        return fail("a package header's sizes do not add up");
+        return fail("a package header's sizes do not add up", true);
     const unsigned char* const index = blob.data() + 8;
     const unsigned char* const data = index + 16 * size_t{entries};
     const unsigned char* const end = data + dataSize;
@@ -90,7 +92,9 @@ bool RpmHeaderReader::read(std::span<const unsigned char> blob, std::vector<Pack
         for (int t = 0; t < kTagCount; ++t) {
             if (kTags[t].tag != tag)
                 continue;
-            if (type != kTags[t].type || offset >= dataSize || count == 0 || count > dataSize)
+            if (offset >= dataSize || count > dataSize)
+                return fail("a package header's tag " + std::to_string(tag) + " lies outside its data", true);
+            if (type != kTags[t].type || count == 0)
                 return fail("a package header holds a tag " + std::to_string(tag) + " it cannot read");
             values[t] = {data + offset, count, true};
         }
@@ -115,8 +119,10 @@ bool RpmHeaderReader::read(std::span<const unsigned char> blob, std::vector<Pack
         return true;
     };
     std::vector<std::string_view> name;
-    if (!values[Name].present || !strings(values[Name], name))
+    if (!values[Name].present)
         return fail("a package header names no package");
+    if (!strings(values[Name], name))
+        return fail("a package header's name runs past its data", true);
     if (!values[BaseNames].present) {
         if (values[OldFileNames].present)
             return fail("package " + std::string(name[0]) + " lists its files in the old way");
@@ -126,20 +132,25 @@ bool RpmHeaderReader::read(std::span<const unsigned char> blob, std::vector<Pack
     for (const Tag t : {Modes, States, Flags, Verify, Users, Groups, DirIndexes})
         if (!values[t].present || values[t].count != count)
             return fail("package " + std::string(name[0]) + " does not say everything about its files");
-    if ((values[Capabilities].present && values[Capabilities].count != count) || !values[DirNames].present ||
-        !fits(values[Modes], 2) || !fits(values[States], 1) || !fits(values[Flags], 4) ||
+    if ((values[Capabilities].present && values[Capabilities].count != count) || !values[DirNames].present)
+        return fail("package " + std::string(name[0]) + " does not say everything about its files");
+    if (!fits(values[Modes], 2) || !fits(values[States], 1) || !fits(values[Flags], 4) ||
         !fits(values[Verify], 4) || !fits(values[DirIndexes], 4) || !strings(values[Users], m_users) ||
         !strings(values[Groups], m_groups) || !strings(values[BaseNames], m_baseNames) ||
         !strings(values[DirNames], m_dirNames) || !strings(values[Capabilities], m_capabilities))
-        return fail("package " + std::string(name[0]) + "'s header holds values it cannot read");
+        return fail("package " + std::string(name[0]) + "'s header runs past its data", true);
 
     const size_t before = files.size();
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t dir = be32(values[DirIndexes].at + 4 * size_t{i});
         const std::string_view user = m_users[i], group = m_groups[i];
+        if (dir >= m_dirNames.size()) {
+            files.resize(before);
+            return fail("package " + std::string(name[0]) + "'s header names a folder it does not hold",
+                        true);
+        }
         // What rpm's listing could not carry either: an owner's name that is empty or holds a separator.
-        if (dir >= m_dirNames.size() || user.empty() || group.empty() ||
-            user.find_first_of(" \n") != std::string_view::npos ||
+        if (user.empty() || group.empty() || user.find_first_of(" \n") != std::string_view::npos ||
             group.find_first_of(" \n") != std::string_view::npos ||
             m_dirNames[dir].size() + m_baseNames[i].size() > kMostName) {
             files.resize(before);

@@ -22,16 +22,19 @@ bool takeRpmFile(PackagedFile& file, unsigned long mode, long state, unsigned lo
 class RpmHeaderReader {
 public:
     // Appends the package's files to `files` as RpmListing yields them from rpm's own listing. False, with
-    // nothing appended, when the blob is not a header whose file list this reader understands wholly (its
-    // failure() says why): the caller then has rpm read the database instead.
+    // nothing appended, when the blob is not a header whose file list this reader understands wholly;
+    // failure() says why, and damaged() whether the header is broken (its sizes, places and strings do not
+    // hold together: rpm itself would skip it) rather than merely beyond this reader.
     bool read(std::span<const unsigned char> blob, std::vector<PackagedFile>& files);
     const std::string& failure() const { return m_failure; }
+    bool damaged() const { return m_damaged; }
 
 private:
-    bool fail(std::string why);
+    bool fail(std::string why, bool damaged = false);
 
     std::vector<std::string_view> m_users, m_groups, m_baseNames, m_dirNames, m_capabilities;
     std::string m_failure;
+    bool m_damaged = false;
 };
 
 } // namespace helper

@@ -13,6 +13,7 @@
 
 #include <QTest>
 #include <algorithm>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -651,11 +652,37 @@ TEST_F(RepairToolTest, TheDatabaseReadHereListsWhatRpmLists) {
     // Stopped as soon as the caller says so.
     read.clear();
     EXPECT_EQ(here.readDirectly(read, [](double) { return false; }), helper::RpmDatabase::Direct::Stopped);
+
+    // A damaged header in the middle: rpm would list the other packages as if it were not there (and so put
+    // /opt/shared back to vt-other's 0700); the tool changes nothing and says why.
+    void* const sqlite = ::dlopen("libsqlite3.so.0", RTLD_NOW);
+    ASSERT_TRUE(sqlite);
+    const auto open = reinterpret_cast<int (*)(const char*, void**)>(::dlsym(sqlite, "sqlite3_open"));
+    const auto exec =
+        reinterpret_cast<int (*)(void*, const char*, void*, void*, char**)>(::dlsym(sqlite, "sqlite3_exec"));
+    const auto close = reinterpret_cast<int (*)(void*)>(::dlsym(sqlite, "sqlite3_close"));
+    void* database = nullptr;
+    ASSERT_EQ(open(path("/root/.rpmdb/rpmdb.sqlite").c_str(), &database), 0);
+    EXPECT_EQ(exec(database,
+                   "UPDATE Packages SET blob = substr(blob, 1, 100) WHERE hnum = "
+                   "(SELECT hnum FROM Name WHERE key = 'vt-m2')",
+                   nullptr, nullptr, nullptr),
+              0);
+    close(database);
+    ASSERT_EQ(::chmod(path("/opt/vt/etc/conf").c_str(), 0666), 0);
+    const ToolRun run = repairTool(m_root);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find(" is damaged: a package header's sizes do not add up; nothing was changed"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(statOf("/opt/vt/etc/conf").st_mode & 07777u, 0666u);
 }
 
-// A header the tool reads itself is taken whole or not at all: a blob that does not add up, a tag of
-// another type or count, a folder index, string or owner it cannot read, or the old file list give way
-// (to rpm) and add nothing. Tags added after the signed region (a relocation) take the place of its own.
+// A header the tool reads itself is taken whole or not at all. A broken one (sizes that do not add up, a
+// place outside its data, a folder it does not hold, a string running past its end) is damaged; a tag of
+// another type or count, an owner rpm's listing could not carry either, no name or the old file list are
+// merely beyond the reader (rpm lists instead). Tags added after the signed region (a relocation) take
+// the place of its own.
 TEST(RepairToolHeader, ReadsAWholeHeaderOrNothing) {
     const auto be32 = [](uint32_t v) {
         return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
@@ -730,25 +757,34 @@ TEST(RepairToolHeader, ReadsAWholeHeaderOrNothing) {
     std::vector<Tag> oldList(good.begin(), good.begin() + 7);
     oldList.push_back({1027, 8, 1, strings({"/a/x"})});
     const std::string whole = header(good);
-    const std::string broken[] = {
-        whole.substr(0, whole.size() - 1),
-        whole + '\0',
-        whole.substr(0, 4),
-        be32(0x10000) + whole.substr(4),
-        header(changed(1, {1030, 4, 4, std::string(16, '\0')})),                 // modes of another type
-        header(changed(5, {1039, 8, 3, strings({"root", "daemon", "root"})})),   // one owner short
-        header(changed(7, {1116, 4, 4, be32(0) + be32(2) + be32(1) + be32(0)})), // no third folder
-        header(changed(5, {1039, 8, 4, strings({"root", "dae mon", "root", "root"})})), // a space in an owner
-        header(changed(6, {1040, 8, 4, strings({"root", "", "root", "root"})})),        // an empty group
-        header(changed(10, {5010, 8, 4, std::string("a\0b\0c\0d", 7)})),                // runs past the end
-        header(std::vector<Tag>(good.begin() + 1, good.end())),                         // no name
-        header(oldList),
+    std::string outside = whole;
+    outside.replace(8 + 16 + 8, 4, be32(0xFFFF)); // the modes' place
+    const struct {
+        std::string blob;
+        bool damaged; // else merely beyond the reader
+    } broken[] = {
+        {whole.substr(0, whole.size() - 1), true},
+        {whole + '\0', true},
+        {whole.substr(0, 4), true},
+        {be32(0x10000) + whole.substr(4), true},
+        {outside, true},
+        {header(changed(7, {1116, 4, 4, be32(0) + be32(2) + be32(1) + be32(0)})), true}, // no third folder
+        {header(changed(10, {5010, 8, 4, std::string("a\0b\0c\0d", 7)})), true},         // runs past the end
+        {header(changed(1, {1030, 4, 4, std::string(16, '\0')})), false}, // modes of another type
+        {header(changed(5, {1039, 8, 3, strings({"root", "daemon", "root"})})), false}, // one owner short
+        {header(changed(5, {1039, 8, 4, strings({"root", "dae mon", "root", "root"})})), false},
+        {header(changed(6, {1040, 8, 4, strings({"root", "", "root", "root"})})), false},
+        {header(std::vector<Tag>(good.begin() + 1, good.end())), false}, // no name
+        {header(oldList), false},
     };
-    for (const std::string& blob : broken) {
+    for (const auto& b : broken) {
         files.assign(1, helper::PackagedFile{});
-        const auto [ok, out] = read(blob, files);
-        EXPECT_FALSE(ok) << &blob - broken;
-        EXPECT_EQ(out.size(), 1u) << &blob - broken;
+        helper::RpmHeaderReader reader;
+        EXPECT_FALSE(
+            reader.read({reinterpret_cast<const unsigned char*>(b.blob.data()), b.blob.size()}, files))
+            << &b - broken;
+        EXPECT_EQ(reader.damaged(), b.damaged) << &b - broken << ": " << reader.failure();
+        EXPECT_EQ(files.size(), 1u) << &b - broken;
     }
 }
 
