@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static helper::RpmHeaderReader reader;
     std::vector<helper::PackagedFile> files(1);
     const bool whole = reader.read({data, size}, files);
-    if (whole == !reader.failure().empty() && !whole && files.size() != 1)
+    if (whole != reader.failure().empty() || (!whole && files.size() != 1))
         __builtin_trap();
     for (const helper::PackagedFile& file : files)
         if (file.mode > 0xFFFFu || file.user.find(' ') != std::string::npos)

@@ -331,10 +331,6 @@ RpmDatabase::Direct RpmDatabase::readDirectly(std::vector<PackagedFile>& files,
     // The folder as found inside the root, by its descriptor: sqlite finds the database's journal files
     // beside it by name.
     char path[32];
-    // sqlite reads it a page at a time, in the order of its tree: with nothing cached each page would be a
-    // read of its own from the disk. The kernel reads the whole file ahead instead, in large pieces.
-    if (const UniqueFd file = openFileInRoot(m_sqliteFolder.get(), "rpmdb.sqlite"))
-        ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_WILLNEED);
     RpmSqlite database;
     if (!database.open(std::string(descriptorPath(m_sqliteFolder.get(), path)) + "/rpmdb.sqlite")) {
         m_directFailure = database.failure();
@@ -343,11 +339,11 @@ RpmDatabase::Direct RpmDatabase::readDirectly(std::vector<PackagedFile>& files,
     const double packages = static_cast<double>(database.countPackages().value_or(0));
     RpmHeaderReader reader;
     const size_t before = files.size();
-    long read = 0;
+    long done = 0;
     bool understood = true, stopped = false;
     const bool whole = database.forEachHeader([&](std::span<const unsigned char> header) {
         understood = reader.read(header, files);
-        stopped = understood && !packageBegins(packages > 0 ? std::min(1.0, ++read / packages) : 0);
+        stopped = understood && !packageBegins(packages > 0 ? std::min(1.0, ++done / packages) : 0);
         return understood && !stopped;
     });
     if (whole && understood)

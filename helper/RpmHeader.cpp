@@ -73,6 +73,7 @@ bool RpmHeaderReader::fail(std::string why, bool damaged) {
 }
 
 bool RpmHeaderReader::read(std::span<const unsigned char> blob, std::vector<PackagedFile>& files) {
+    m_failure.clear();
     m_damaged = false;
     if (blob.size() < 8)
         return fail("a package header is cut short", true);
