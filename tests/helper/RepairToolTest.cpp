@@ -586,6 +586,20 @@ TEST(RepairToolListing, ReadsTheSameWhateverPiecesItArrivesIn) {
     }
 }
 
+namespace {
+
+// Every field of the entries a reader yields, to compare whole lists.
+using Entry =
+    std::tuple<std::string, std::string, unsigned, std::string, std::string, std::string, unsigned, bool>;
+std::vector<Entry> entries(const std::vector<helper::PackagedFile>& files) {
+    std::vector<Entry> out;
+    for (const helper::PackagedFile& f : files)
+        out.emplace_back(f.package, f.path, f.mode, f.user, f.group, f.capability, f.verify, f.missingOk);
+    return out;
+}
+
+} // namespace
+
 // rpm's sqlite database read by the tool itself lists every file as rpm's own listing does: capabilities,
 // %ghost, %verify, %missingok, owners rpm's root does not know, a path two packages list differently, a
 // package installed elsewhere than it was built for and one of its files left out (not installed). Reading
@@ -614,14 +628,6 @@ TEST_F(RepairToolTest, TheDatabaseReadHereListsWhatRpmLists) {
         return state;
     };
     const std::set<std::string> before = folderState();
-    using Entry =
-        std::tuple<std::string, std::string, unsigned, std::string, std::string, std::string, unsigned, bool>;
-    const auto entries = [](const std::vector<helper::PackagedFile>& files) {
-        std::vector<Entry> out;
-        for (const helper::PackagedFile& f : files)
-            out.emplace_back(f.package, f.path, f.mode, f.user, f.group, f.capability, f.verify, f.missingOk);
-        return out;
-    };
 
     helper::RpmDatabase here("/usr/bin/rpm", m_root, 10), throughRpm("/usr/bin/rpm", m_root, 10);
     ASSERT_EQ(here.availability(root.get()), helper::RpmDatabase::Availability::Present);
@@ -722,17 +728,12 @@ TEST(RepairToolHeader, ReadsAWholeHeaderOrNothing) {
         {1118, 8, 2, strings({"/a/", "/b/"})},
         {5010, 8, 4, strings({"", "cap_net_raw=ep", "", ""})},
     };
-    using Entry =
-        std::tuple<std::string, std::string, unsigned, std::string, std::string, std::string, unsigned, bool>;
     const auto read = [](const std::string& blob, std::vector<helper::PackagedFile>& files) {
         helper::RpmHeaderReader reader;
         const bool whole =
             reader.read({reinterpret_cast<const unsigned char*>(blob.data()), blob.size()}, files);
         EXPECT_EQ(whole, reader.failure().empty()) << reader.failure();
-        std::vector<Entry> out;
-        for (const helper::PackagedFile& f : files)
-            out.emplace_back(f.package, f.path, f.mode, f.user, f.group, f.capability, f.verify, f.missingOk);
-        return std::make_pair(whole, out);
+        return std::make_pair(whole, entries(files));
     };
     constexpr unsigned kAll = helper::PackagedFile::kVerifyMode | helper::PackagedFile::kVerifyUser |
                               helper::PackagedFile::kVerifyGroup;
