@@ -602,12 +602,13 @@ std::vector<Entry> entries(const std::vector<helper::PackagedFile>& files) {
 
 // rpm's sqlite database read by the tool itself lists every file as rpm's own listing does: capabilities,
 // %ghost, %verify, %missingok, owners rpm's root does not know, a path two packages list differently, a
-// package installed elsewhere than it was built for and one of its files left out (not installed). Reading
-// changes nothing in the database's folder.
+// package without files, a package installed elsewhere than it was built for and one of its files left
+// out (not installed). Reading changes nothing in the database's folder.
 TEST_F(RepairToolTest, TheDatabaseReadHereListsWhatRpmLists) {
     ASSERT_EQ(
         rpm({"--root", m_root, "--nodeps", "--replacefiles", "--install",
-             VARNEL_TEST_PACKAGES "/vt-m2-1-1.noarch.rpm", VARNEL_TEST_PACKAGES "/vt-other-1-1.noarch.rpm"})
+             VARNEL_TEST_PACKAGES "/vt-m2-1-1.noarch.rpm", VARNEL_TEST_PACKAGES "/vt-other-1-1.noarch.rpm",
+             VARNEL_TEST_PACKAGES "/vt-empty-1-1.noarch.rpm"})
             .status,
         0);
     ASSERT_EQ(rpm({"--root", m_root, "--nodeps", "--relocate", "/opt/moved=/srv/moved", "--excludepath",
@@ -637,7 +638,7 @@ TEST_F(RepairToolTest, TheDatabaseReadHereListsWhatRpmLists) {
     ASSERT_EQ(here.readDirectly(read, [&](double share) { return shares.push_back(share), true; }),
               helper::RpmDatabase::Direct::Read)
         << here.directFailure();
-    EXPECT_EQ(shares, (std::vector<double>{1 / 6.0, 2 / 6.0, 3 / 6.0, 4 / 6.0, 5 / 6.0, 1.0}));
+    EXPECT_EQ(shares, (std::vector<double>{1 / 7.0, 2 / 7.0, 3 / 7.0, 4 / 7.0, 5 / 7.0, 6 / 7.0, 1.0}));
     ASSERT_TRUE(throughRpm.startListing());
     helper::PackagedFile file;
     for (helper::RpmListing::Item item;
