@@ -130,10 +130,11 @@ bool RpmHeaderReader::read(std::span<const unsigned char> blob, std::vector<Pack
         return true; // a package without files
     }
     const uint32_t count = values[BaseNames].count;
+    bool complete =
+        values[DirNames].present && (!values[Capabilities].present || values[Capabilities].count == count);
     for (const Tag t : {Modes, States, Flags, Verify, Users, Groups, DirIndexes})
-        if (!values[t].present || values[t].count != count)
-            return fail("package " + std::string(name[0]) + " does not say everything about its files");
-    if ((values[Capabilities].present && values[Capabilities].count != count) || !values[DirNames].present)
+        complete = complete && values[t].present && values[t].count == count;
+    if (!complete)
         return fail("package " + std::string(name[0]) + " does not say everything about its files");
     if (!fits(values[Modes], 2) || !fits(values[States], 1) || !fits(values[Flags], 4) ||
         !fits(values[Verify], 4) || !fits(values[DirIndexes], 4) || !strings(values[Users], m_users) ||
