@@ -277,23 +277,29 @@ bool RpmDatabase::ended(ChildProcess& rpm, const char* doing) {
     return false;
 }
 
-RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
-    ChildProcess rpm;
-    if (!start(rpm, {"--eval", "%{_dbpath}", "--eval", "%{_db_backend}"}))
-        return errno == ENOENT ? Availability::NoRpm : Availability::Failed;
-    std::string answer;
+bool RpmDatabase::readAnswer(ChildProcess& rpm, const std::function<void(const char*, size_t)>& take) {
     char buffer[4096];
     for (;;) {
         const ssize_t n = readWithin(rpm.output(), buffer, sizeof buffer, m_silenceSeconds);
         if (n == -2) {
             m_failure = silent(m_silenceSeconds);
-            return Availability::Failed;
+            return false;
         }
         if (n <= 0)
-            break;
-        answer.append(buffer, std::min(static_cast<size_t>(n), 4096 - std::min<size_t>(4096, answer.size())));
+            return true; // the end, or a read that failed: rpm's ending tells which
+        take(buffer, static_cast<size_t>(n));
     }
-    if (!ended(rpm, "when asked where the package database is"))
+}
+
+RpmDatabase::Availability RpmDatabase::availability(int rootFd) {
+    ChildProcess rpm;
+    if (!start(rpm, {"--eval", "%{_dbpath}", "--eval", "%{_db_backend}"}))
+        return errno == ENOENT ? Availability::NoRpm : Availability::Failed;
+    std::string answer;
+    const bool answered = readAnswer(rpm, [&answer](const char* bytes, size_t n) {
+        answer.append(bytes, std::min(n, 4096 - std::min<size_t>(4096, answer.size())));
+    });
+    if (!answered || !ended(rpm, "when asked where the package database is"))
         return Availability::Failed;
     // The folder on the first line, the format rpm writes new databases in on the second.
     const size_t lineEnd = answer.find('\n');
@@ -358,18 +364,8 @@ std::optional<long> RpmDatabase::countPackages() {
     if (!start(rpm, {"--query", "--all", "--queryformat", "."}))
         return std::nullopt;
     long count = 0;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = readWithin(rpm.output(), buffer, sizeof buffer, m_silenceSeconds);
-        if (n == -2) {
-            m_failure = silent(m_silenceSeconds);
-            return std::nullopt;
-        }
-        if (n <= 0)
-            break;
-        count += n;
-    }
-    if (!ended(rpm, "while counting the packages"))
+    if (!readAnswer(rpm, [&count](const char*, size_t n) { count += static_cast<long>(n); }) ||
+        !ended(rpm, "while counting the packages"))
         return std::nullopt;
     return count;
 }

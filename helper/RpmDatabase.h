@@ -123,6 +123,8 @@ private:
     std::vector<std::string> commandLine(std::vector<std::string> query) const;
     bool start(ChildProcess& rpm, std::vector<std::string> query);
     bool ended(ChildProcess& rpm, const char* doing);
+    // Hands `take` everything rpm writes until it closes its output; false when it stayed silent too long.
+    bool readAnswer(ChildProcess& rpm, const std::function<void(const char*, size_t)>& take);
 
     std::string m_rpmPath, m_root;
     int m_silenceSeconds;

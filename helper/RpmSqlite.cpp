@@ -59,22 +59,15 @@ struct Statement {
 
 } // namespace
 
-struct RpmSqlite::Connection {
-    const Sqlite& sqlite;
-    void* database = nullptr;
-};
-
 RpmSqlite::~RpmSqlite() {
-    if (m_connection) {
-        m_connection->sqlite.close(m_connection->database);
-        delete m_connection;
-    }
+    if (m_database)
+        library()->close(m_database);
 }
 
 bool RpmSqlite::fail(const char* doing) {
     m_failure = std::string("cannot ") + doing + " rpm's sqlite database";
-    if (m_connection && m_connection->database)
-        m_failure += std::string(": ") + m_connection->sqlite.errorMessage(m_connection->database);
+    if (m_database)
+        m_failure += std::string(": ") + library()->errorMessage(m_database);
     return false;
 }
 
@@ -84,36 +77,35 @@ bool RpmSqlite::open(const std::string& file) {
         m_failure = "the sqlite library cannot be loaded";
         return false;
     }
-    m_connection = new Connection{*sqlite};
     // Read-only: it never creates the database, and a write by rpm meanwhile does not change what is read
     // (one read transaction). A writer holding the database a while is waited for, as rpm waits.
-    if (sqlite->open(file.c_str(), &m_connection->database, kOpenReadOnly | kOpenNoMutex, nullptr) != kOk)
+    if (sqlite->open(file.c_str(), &m_database, kOpenReadOnly | kOpenNoMutex, nullptr) != kOk)
         return fail("open");
-    sqlite->busyTimeout(m_connection->database, 10000);
+    sqlite->busyTimeout(m_database, 10000);
     // The headers are read once, in order: a small page cache holds the tree's upper pages, which is all
-    // that is read again (sqlite's usual 2 MB costs a tenth more time in page faults alone).
-    sqlite->exec(m_connection->database, "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
+    // that is read again (sqlite's usual 2 MB only adds page faults).
+    sqlite->exec(m_database, "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
     return true;
 }
 
 std::optional<long> RpmSqlite::countPackages() {
-    if (!m_connection)
+    if (!m_database)
         return std::nullopt;
-    Statement count{m_connection->sqlite};
-    if (m_connection->sqlite.prepare(m_connection->database, "SELECT count(*) FROM Packages", -1,
-                                     &count.statement, nullptr) != kOk ||
-        m_connection->sqlite.step(count.statement) != kRow)
+    const Sqlite& sqlite = *library();
+    Statement count{sqlite};
+    if (sqlite.prepare(m_database, "SELECT count(*) FROM Packages", -1, &count.statement, nullptr) != kOk ||
+        sqlite.step(count.statement) != kRow)
         return std::nullopt;
-    return static_cast<long>(m_connection->sqlite.columnInt64(count.statement, 0));
+    return static_cast<long>(sqlite.columnInt64(count.statement, 0));
 }
 
 bool RpmSqlite::forEachHeader(const std::function<bool(std::span<const unsigned char>)>& each) {
-    if (!m_connection)
+    if (!m_database)
         return false;
-    const Sqlite& sqlite = m_connection->sqlite;
+    const Sqlite& sqlite = *library();
     Statement rows{sqlite};
-    if (sqlite.prepare(m_connection->database, "SELECT blob FROM Packages ORDER BY hnum", -1, &rows.statement,
-                       nullptr) != kOk)
+    if (sqlite.prepare(m_database, "SELECT blob FROM Packages ORDER BY hnum", -1, &rows.statement, nullptr) !=
+        kOk)
         return fail("query");
     for (;;) {
         const int step = sqlite.step(rows.statement);

@@ -28,8 +28,7 @@ public:
 private:
     bool fail(const char* doing);
 
-    struct Connection;
-    Connection* m_connection = nullptr;
+    void* m_database = nullptr; // sqlite's connection, once open() loaded the library
     std::string m_failure;
 };
 
